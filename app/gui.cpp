@@ -1,0 +1,2 @@
+// Placeholder until the window lands.
+int main() { return 0; }
