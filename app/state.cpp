@@ -1,0 +1,121 @@
+#include "app/state.h"
+
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <exception>
+#include <thread>
+#include <utility>
+
+#include "app/check.h"
+
+App g_app;
+
+const lumo::LogFn LOG = [](const std::string& line) { g_app.say(line); };
+
+namespace {
+
+// Guarded by g_app.mtx, like the log it mirrors.
+lumo::LogFn g_echo;
+
+// Lets waitForIdle sleep instead of spinning; busy itself stays the hand-over.
+std::mutex g_idleMtx;
+std::condition_variable g_idleCv;
+
+// Reads a whole decimal port the way strtol does; anything else is 0.
+int readPort(const std::string& s) {
+  if (s.empty()) return 0;
+  errno = 0;
+  char* end = nullptr;
+  long v = std::strtol(s.c_str(), &end, 10);
+  if (errno != 0 || end == s.c_str()) return 0;
+  if (v < 1 || v > 65535) return 0;
+  return static_cast<int>(v);
+}
+
+}  // namespace
+
+void App::say(const std::string& line) {
+  std::lock_guard<std::mutex> lock(mtx);
+  sayLocked(line);
+}
+
+void App::sayLocked(const std::string& line) {
+  log.push_back(line);
+  if (log.size() > kLogCap) log.erase(log.begin());
+  if (g_echo) g_echo(line);
+}
+
+void setLogEcho(lumo::LogFn echo) {
+  std::lock_guard<std::mutex> lock(g_app.mtx);
+  g_echo = std::move(echo);
+}
+
+void run(const char* name, std::function<void()> fn) {
+  if (g_app.busy.exchange(true)) return;
+  {
+    std::lock_guard<std::mutex> lock(g_app.mtx);
+    g_app.jobName = name ? name : "";
+  }
+  std::thread([fn = std::move(fn)]() {
+    // The safety net: a job that throws must not end the process or leave
+    // the buttons disabled for good.
+    try {
+      if (fn) fn();
+    } catch (const std::exception& e) {
+      g_app.say(std::string("!! ") + e.what());
+    } catch (...) {
+      g_app.say("!! the job stopped on an unexpected error");
+    }
+    try {
+      refreshLocal(true);
+    } catch (const std::exception& e) {
+      g_app.say(std::string("!! ") + e.what());
+    } catch (...) {
+      g_app.say("!! the refresh stopped on an unexpected error");
+    }
+    {
+      std::lock_guard<std::mutex> lock(g_app.mtx);
+      g_app.jobName.clear();
+    }
+    {
+      // Taking g_idleMtx around the store keeps a waiter from missing it.
+      std::lock_guard<std::mutex> lock(g_idleMtx);
+      g_app.busy.exchange(false);
+    }
+    g_idleCv.notify_all();
+  }).detach();
+}
+
+void waitForIdle() {
+  std::unique_lock<std::mutex> lock(g_idleMtx);
+  g_idleCv.wait(lock, [] { return !g_app.busy.load(); });
+}
+
+void scanCommandLine(int argc, char** argv) {
+  std::lock_guard<std::mutex> lock(g_app.mtx);
+  for (int i = 1; i + 1 < argc; ++i) {
+    const std::string opt = argv[i];
+    const std::string val = argv[i + 1];
+    if (opt == "--host") {
+      std::string host = val;
+      const auto colon = val.find(':');
+      if (colon != std::string::npos && val.find(':', colon + 1) == std::string::npos) {
+        host = val.substr(0, colon);
+        g_app.port = readPort(val.substr(colon + 1));
+      }
+      if (!host.empty()) g_app.host = host;
+      if (g_app.port < 1 || g_app.port > 65535) g_app.port = 443;
+    } else if (opt == "--root") {
+      if (!val.empty()) g_app.root = val;
+    }
+  }
+}
+
+std::string lowerAscii(const std::string& s) {
+  std::string out = s;
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return out;
+}

@@ -1,0 +1,114 @@
+// The launcher's one state record, its colours, the job runner and the log.
+//
+// Everything the launcher knows lives in `g_app`, guarded by `g_app.mtx`
+// (one non-recursive mutex; never held across a network request, a scan, a
+// pass or a sleep). `busy` and `quitRequested` are atomics read without it.
+//
+// Calling order:
+//   1. scanCommandLine(argc, argv) before anything else (start-up, app/startup.h);
+//   2. run(name, fn) from the main thread to start a background job; at most
+//      one runs, a second request while busy is dropped silently;
+//   3. g_app.say(line) / LOG(line) from any thread to append to the log, or
+//      g_app.sayLocked(line) from code that already holds g_app.mtx.
+// Nothing here throws. A job body that throws anyway is caught by the runner,
+// logged as "!! " + what(), and `busy` is still cleared.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <functional>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "engine/log.h"
+#include "packs/scan.h"
+#include "server/api.h"
+#include "server/maps.h"
+
+// One RGBA colour, channels 0..1. Plain floats so the core needs no GUI
+// headers; the window converts them to its own vector type.
+struct Rgba {
+  float r, g, b, a;
+};
+
+constexpr Rgba rgb255(int r, int g, int b) { return Rgba{r / 255.0f, g / 255.0f, b / 255.0f, 1.0f}; }
+
+constexpr Rgba C_BG = rgb255(10, 14, 22);       // window and scrollbar background, clear colour
+constexpr Rgba C_SURF = rgb255(20, 26, 38);     // child and popup backgrounds
+constexpr Rgba C_EDGE = rgb255(34, 43, 58);     // borders, separators
+constexpr Rgba C_CTRL = rgb255(29, 38, 54);     // frames and buttons
+constexpr Rgba C_CTRLB = rgb255(44, 56, 80);    // pressed buttons
+constexpr Rgba C_HOVER = rgb255(41, 53, 75);    // hovered/active frames, hovered buttons
+constexpr Rgba C_TEXT = rgb255(230, 235, 242);  // text
+constexpr Rgba C_MUT = rgb255(122, 134, 153);   // muted and disabled text, detail lines
+constexpr Rgba C_GO = rgb255(39, 209, 124);     // good state, check marks
+constexpr Rgba C_STOP = rgb255(232, 70, 63);    // bad state, error lines, the logo
+constexpr Rgba C_AMBER = rgb255(236, 166, 60);  // attention state
+
+// The most lines the log keeps; the oldest goes first.
+constexpr std::size_t kLogCap = 400;
+
+class App {
+ public:
+  std::mutex mtx;
+  std::string root;       // ends in "/"; empty while unknown
+  std::string pluginDir;  // root + "Resources/plugins/Taxilume"; empty while root is unknown
+  std::string host = lumo::kDefaultHost;
+  int port = 443;
+  bool launcherUpdated = false;
+  std::vector<std::string> log;  // oldest first, at most kLogCap lines
+  std::atomic<bool> busy{false};
+  std::string jobName;
+  lumo::Geometry maps;
+  bool mapsLoaded = false;
+  bool suppressed = false;
+  int suppressedAirports = 0;
+  int suppressedFiles = 0;
+  std::string passSignature;
+  lumo::PackScan scan;
+  std::set<std::size_t> keepListed;
+  bool scanning = false;
+  bool showAllPacks = false;
+  std::vector<std::string> staleCopies;
+  lumo::Release latest;
+  bool latestKnown = false;
+  std::string pluginVersion;
+  bool xplaneRunning = false;
+  bool pluginInstalled = false;
+  bool suppressOnLaunch = true;
+  bool restoreOnQuit = true;
+  std::atomic<bool> quitRequested{false};
+
+  // Appends one line, taking mtx. Must not be called while holding mtx.
+  void say(const std::string& line);
+  // The same append for a caller that already holds mtx.
+  void sayLocked(const std::string& line);
+};
+
+extern App g_app;
+
+// The log callback handed to every lower layer: appends like g_app.say.
+extern const lumo::LogFn LOG;
+
+// A front end without a window (the command-line tool) sets this to see every
+// line as it is appended. It is called with g_app.mtx held, in append order,
+// so it must not log or take the mutex itself. Empty by default.
+void setLogEcho(lumo::LogFn echo);
+
+// Starts fn as the background job `name` unless one is running (then the
+// request is dropped). Returns at once. Main thread only. The job thread
+// ends with refreshLocal(true), clears jobName, and clears busy last.
+void run(const char* name, std::function<void()> fn);
+
+// Blocks until no job runs (for front ends that wait for their one job).
+void waitForIdle();
+
+// Reads --host H[:P] and --root DIR into g_app. Every argument but the last is
+// looked at; a value is itself looked at as a possible option. A bad or
+// missing port becomes 443; an empty host or root changes nothing.
+void scanCommandLine(int argc, char** argv);
+
+// ASCII lower-casing of each byte, as the process check compares paths.
+std::string lowerAscii(const std::string& s);
