@@ -1,0 +1,65 @@
+// Display-free rules of the launcher window: what the window decides from
+// the state it shows, kept apart from the drawing so that they can be
+// checked without a display.
+//
+// All functions are pure: they take plain values and return plain values,
+// touch no global state and cannot fail. The window calls them once per
+// frame from draw(); the frame loop calls windowHeight() once at start-up
+// and grownHeight() after every frame.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace lumo {
+
+// A version text read as numbers: every run of decimal digits is one number
+// (everything else only separates), padded with zeros to at least three.
+// A run too long for 64 bits reads as the largest value.
+std::vector<unsigned long long> versionNumbers(const std::string& text);
+
+// The plugin row offers "Install"/"Update": only once the latest release is
+// known; always when the installed version is unknown (empty); otherwise
+// when the installed numbers are smaller, comparing the first three.
+bool pluginUpdateAvailable(bool latestKnown, const std::string& installed, const std::string& latest);
+
+// What the enabling of the window's job buttons depends on.
+struct ButtonInputs {
+  bool busy = false;             // a job runs
+  bool xplaneRunning = false;
+  bool rootKnown = false;
+  bool pluginInstalled = false;
+  bool suppressed = false;       // a pass is in force
+  bool latestKnown = false;
+};
+
+struct ButtonStates {
+  bool launch = false;           // "Launch X-Plane"
+  bool suppress = false;         // "Update & Suppress"
+  bool restore = false;          // "Restore originals"
+  bool plugin = false;           // "Install" / "Update"
+  bool other = false;            // "Browse...", "Restart now", "Delete the old copies", "Show all"/"Hide"
+};
+
+ButtonStates buttonStates(const ButtonInputs& in);
+
+// How a log line is drawn, decided by its first character only.
+enum class LogTone { normal, error, detail };
+LogTone logTone(const std::string& line);
+
+// The argument list of the restarted launcher: its own path, then
+// "--host" host:port unless host is the default server host.
+std::vector<std::string> restartArgs(const std::string& self, const std::string& host, int port);
+
+// The window's height at start-up: 1093, or the primary monitor's work-area
+// height when that is above 320 and below 1093. Width is always kWindowWidth.
+constexpr int kWindowWidth = 900;
+constexpr int kWindowMaxHeight = 1093;
+int windowHeight(bool haveMonitor, int workAreaHeight);
+
+// A growth request against the current height: the new height, capped at
+// the work area when one is known (workAreaHeight > 0), or 0 when the window
+// stays as it is (no request, or the request is not taller). Never shrinks.
+int grownHeight(int request, int currentHeight, int workAreaHeight);
+
+}  // namespace lumo
