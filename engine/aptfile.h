@@ -1,0 +1,57 @@
+// Rewriting one whole apt.dat against the reference geometry of a pass.
+//
+// suppressAll is what the pass calls per file, in scenery order: it makes
+// sure a trustworthy byte-exact backup exists (P + ".taxilume-orig"), writes
+// the provisional cut mark, rewrites the file airport block by airport block
+// (taken runs first, then the light split), and writes the final mark with
+// the new size and time. rewriteBlocks is the reader/writer underneath: it
+// cuts the file into airport blocks (a block starts at a 1, 16 or 17 row and
+// ends before the next one or at 99), hands each to a function, writes the
+// result to P + ".taxilume-tmp", and only when something changed flushes it
+// and renames it over P.
+//
+// Failure: suppressAll returns an OpResult with ok false and a one-line
+// message naming where the backup is; rewriteBlocks returns false and leaves
+// P as it was (or, should the rename itself have lost P, brings it back from
+// the backup). A read error part way through the file is a failure, never
+// taken for its end, so a shortened rewrite can never replace P.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "scenery/files.h"
+
+namespace orveldb {
+struct AirportScope;
+struct TakenRun;
+}  // namespace orveldb
+
+namespace orvel {
+struct SuppressScope;
+
+// (airport code, block rows in and out) -> true when it changed the rows.
+using BlockFn = std::function<bool(const std::string& code, std::vector<std::string>& rows)>;
+
+// True when P was read to its end and either left alone (changed false) or
+// replaced completely (changed true).
+bool rewriteBlocks(const std::string& path, bool& changed, const BlockFn& fn);
+
+}  // namespace orvel
+
+namespace orveldb {
+
+// scopes: airport code -> reference geometry of the airports this pass
+// suppresses; base: the pass's tolerances (pointers null); touched: codes of
+// the blocks found in scopes, appended only when the rewrite succeeded;
+// taken: may be null; manifestDir: the plugin folder whose manifest backs up
+// a missing cut mark, or empty.
+orvel::OpResult suppressAll(const std::string& path,
+                            const std::unordered_map<std::string, AirportScope>& scopes,
+                            const orvel::SuppressScope& base, std::vector<std::string>& touched,
+                            std::unordered_map<std::string, std::vector<TakenRun>>* taken,
+                            const std::string& manifestDir);
+
+}  // namespace orveldb

@@ -1,0 +1,108 @@
+// The files that lie beside an apt.dat, and the one way we replace a file.
+//
+// Anything that must never be seen half-written (backups, restored and
+// rewritten apt.dat files, the manifest, the taken record, the pick files)
+// goes through lumo::writeFileOver / orvel::copyFile: the bytes are written
+// to path + ".taxilume-part" beside the target, flushed with fsync, renamed
+// over the target, and then the folder itself is flushed so that the rename
+// survives a power cut. On every failure the part file is removed and the
+// target is left exactly as it was.
+//
+// Beside an apt.dat P lie: P + ".taxilume-orig" (byte-exact backup, made by
+// the first pass that changes P), P + ".taxilume-cut" (the cut mark: size and
+// mtime of the file we wrote, or "-1 0" while a rewrite is in progress),
+// and, only while an operation runs, the ".taxilume-part" / ".taxilume-tmp"
+// copies.
+//
+// Calling order for one file: readCutMark / fileStat, markSays to decide,
+// copyFile for the backup, writeMark(P, -1, 0), the rewrite, then
+// writeMark(P, size, mtime). Restore: copyFile back, remove the backup,
+// clearCutMark.
+//
+// Failure: functions return false (or an invalid mark) and never throw;
+// writeMark and clearCutMark report nothing - a mark that could not be
+// written reads as missing later.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+namespace lumo {
+
+// Crash-safe replacement of path by bytes (see above). True when path now
+// holds exactly bytes; false leaves path untouched and no part file behind.
+bool writeFileOver(const std::string& path, const std::string& bytes);
+
+// Flushes the folder holding path, so that a rename into it is durable.
+// False when the folder cannot be opened or the flush fails.
+bool fsyncParentDir(const std::string& path);
+
+// Serialises json (indent 2 blanks, no trailing newline, keys sorted) and
+// replaces path with it through writeFileOver. Never throws: strings that
+// are not valid UTF-8 are written with the reversible encoding below.
+bool writeJsonOver(const std::string& path, const nlohmann::json& json);
+
+// Reversible text for JSON. Paths and airport codes come from the user's
+// disk and may be any bytes; JSON text must be UTF-8. Valid UTF-8 passes
+// through unchanged; every byte that is not part of a valid sequence is
+// written as the code point U+10FF00 + byte (the last 128 code points of
+// plane 16, private use), and a real character from that range is itself
+// written byte by byte the same way, so decoding is exact for every input.
+std::string textForJson(const std::string& bytes);
+std::string textFromJson(const std::string& text);
+
+// The same over every string (values and keys) of a JSON value.
+nlohmann::json jsonForText(const nlohmann::json& j);
+nlohmann::json jsonFromText(const nlohmann::json& j);
+
+// json.dump(indent) that never throws, through jsonForText.
+std::string dumpJson(const nlohmann::json& j, int indent);
+
+// Parses text (then jsonFromText); false with j untouched on a parse error.
+bool parseJson(const std::string& text, nlohmann::json& j);
+
+}  // namespace lumo
+
+namespace orvel {
+
+// Result of a per-file operation (rewrite or restore).
+struct OpResult {
+  bool ok = false;
+  std::string message;  // one line for the log
+  int exclusions = 0;   // splits made by the rewrite; 0 for restore
+  std::string file;     // the apt.dat the operation was about
+  bool changed = false; // the apt.dat was rewritten
+};
+
+// What a cut mark says. size < 0 makes it provisional (rewrite in progress).
+struct CutMark {
+  int64_t size = 0;
+  int64_t mtime = 0;
+  bool valid = false;
+};
+
+// stat (following links): size in bytes, mtime in whole seconds. False
+// leaves both alone.
+bool fileStat(const std::string& path, int64_t& size, int64_t& mtime);
+
+// Crash-safe copy of src over dst through dst + ".taxilume-part". The copy
+// gets a fresh mtime. False leaves dst untouched and removes the part file.
+bool copyFile(const std::string& src, const std::string& dst);
+
+// Reads aptPath + ".taxilume-cut"; missing, empty or garbled: valid false.
+CutMark readCutMark(const std::string& aptPath);
+
+// Writes aptPath + ".taxilume-cut" as "size mtime\n", in place.
+void writeMark(const std::string& aptPath, int64_t size, int64_t mtime);
+
+// Removes aptPath + ".taxilume-cut"; a missing file is no error.
+void clearCutMark(const std::string& aptPath);
+
+// True when aptPath is still the file the mark describes. A provisional
+// mark matches while the apt.dat is no more than an hour newer than the
+// mark file.
+bool markSays(const CutMark& mark, const std::string& aptPath);
+
+}  // namespace orvel

@@ -1,0 +1,42 @@
+// Read-mostly views of the backups and the manifest.
+//
+// staleBackups: apt.dat files replaced (by an update or reinstall) while we
+// still keep a backup of their older version - the window offers to delete
+// those copies, and the pass refuses such files until then.
+// sweepOrphanBackups: extends restore's work list with backups the manifest
+// does not know, logging what it adds and what it leaves alone.
+// suppressionState: what the manifest says is in force.
+//
+// None of them writes or copies anything, and none reports errors: missing
+// files and an unreadable manifest yield empty results.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "engine/log.h"
+
+namespace lumo {
+
+struct SuppressionSummary {
+  bool inForce = false;   // the manifest has at least one row
+  int airports = 0;       // rows
+  int files = 0;          // distinct "file" values
+  std::string signature;  // first non-empty "sig"
+  std::string owner;      // first non-empty "owner" (a row without one: "plugin")
+};
+
+// apt.dat paths whose backup is outdated, without repeats: first those found
+// through the scenery order (cut mark only), then those only the manifest
+// knows.
+std::vector<std::string> staleBackups(const std::string& root, const std::string& pluginDir);
+
+// Appends to list the scenery-order files with a backup and a matching cut
+// mark ("   orphan    "), and the files gone with only their backup left
+// ("   MISSING   "); logs "   left      " / "   unknown   " for backups it
+// will not touch. Nothing happens when root is empty.
+void sweepOrphanBackups(const std::string& root, std::vector<std::string>& list, const LogFn& log);
+
+SuppressionSummary suppressionState(const std::string& pluginDir);
+
+}  // namespace lumo
