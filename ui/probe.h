@@ -1,8 +1,9 @@
 // An automation aid for driving the real window from outside (the tests click
 // it with xdotool): when the environment variable TAXILUME_UI_MAP names a
 // file, the window writes there, whenever it changes, one line per probed
-// widget: "name x0 y0 x1 y1" in window pixels. Without the variable every
-// call returns at once.
+// visible widget: "name x0 y0 x1 y1" in window pixels; a disabled button's
+// name ends in " [off]", and status rows appear as "row:<label>:<state>".
+// Without the variable every call returns at once.
 //
 // probeItem() after the widget it names; probeEndFrame() once per frame
 // after everything is drawn. File errors are ignored.

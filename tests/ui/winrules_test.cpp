@@ -1,0 +1,111 @@
+// The window's display-free decisions: plugin update offer, button enabling,
+// log colours, the restart arguments, and the window's size rules.
+#include "ui/winrules.h"
+
+#include <gtest/gtest.h>
+
+#include "server/api.h"
+
+namespace {
+
+TEST(PluginUpdate, ComparesTheFirstThreeNumbersOfEachVersion) {
+  struct Case {
+    bool latestKnown;
+    const char* installed;
+    const char* latest;
+    bool update;
+  } cases[] = {
+      {true, "1.2", "1.2.0", false},        // padding with zeros
+      {true, "1.10", "1.9", false},         // numbers, not text
+      {true, "1.9", "1.10", true},
+      {true, "1.2.3.9", "1.2.4", true},     // a fourth number is ignored
+      {true, "1.2.4.9", "1.2.4", false},
+      {true, "v1-2", "1.2.0", false},       // any non-digit separates
+      {true, "v1-2", "1.2.1", true},
+      {true, "2.0", "10.0", true},
+      {true, "", "1.0.0", true},            // unknown installed version: always offered
+      {true, "", "", true},
+      {false, "", "9.9.9", false},          // nothing known: nothing offered
+      {false, "1.0", "2.0", false},
+      {true, "1.0.0", "99999999999999999999999", true},  // overflowing run reads as the largest value
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(lumo::pluginUpdateAvailable(c.latestKnown, c.installed, c.latest), c.update)
+        << c.installed << " vs " << c.latest << " known=" << c.latestKnown;
+}
+
+TEST(ButtonStates, FollowWhatTheSceneryAndTheSimAllow) {
+  using lumo::ButtonInputs;
+  struct Case {
+    const char* what;
+    ButtonInputs in;
+    bool launch, suppress, restore, plugin, other;
+  } cases[] = {
+      {"all ready", {false, false, true, true, true, true}, true, true, true, true, true},
+      {"no root: launch off, suppress on", {false, false, false, true, false, true}, false, true, false, true, true},
+      {"plugin missing: no launch", {false, false, true, false, false, true}, false, true, false, true, true},
+      {"nothing suppressed: no restore", {false, false, true, true, false, true}, true, true, false, true, true},
+      {"sim running locks scenery", {false, true, true, true, true, true}, false, false, false, false, true},
+      {"a job runs: all off", {true, false, true, true, true, true}, false, false, false, false, false},
+      {"release unknown: no plugin button", {false, false, true, true, false, false}, true, true, false, false, true},
+  };
+  for (const Case& c : cases) {
+    const lumo::ButtonStates s = lumo::buttonStates(c.in);
+    EXPECT_EQ(s.launch, c.launch) << c.what;
+    EXPECT_EQ(s.suppress, c.suppress) << c.what;
+    EXPECT_EQ(s.restore, c.restore) << c.what;
+    EXPECT_EQ(s.plugin, c.plugin) << c.what;
+    EXPECT_EQ(s.other, c.other) << c.what;
+  }
+}
+
+TEST(LogTone, OnlyTheFirstCharacterCounts) {
+  using lumo::LogTone;
+  const std::pair<const char*, LogTone> cases[] = {
+      {"!! no answer from 127.0.0.1", LogTone::error},
+      {"!", LogTone::error},
+      {"   (nothing was suppressed)", LogTone::detail},
+      {" x", LogTone::detail},
+      {"", LogTone::normal},
+      {"X-Plane: /x/", LogTone::normal},
+      {"\t!! tab first", LogTone::normal},
+      {"a !! later", LogTone::normal},
+  };
+  for (const auto& [line, tone] : cases) EXPECT_EQ(lumo::logTone(line), tone) << '"' << line << '"';
+}
+
+TEST(RestartArgs, PassTheHostOnlyWhenItIsNotTheDefault) {
+  EXPECT_EQ(lumo::restartArgs("/opt/tl/launcher", lumo::kDefaultHost, 8443),
+            (std::vector<std::string>{"/opt/tl/launcher"}));
+  EXPECT_EQ(lumo::restartArgs("/opt/tl/launcher", "127.0.0.1", 8080),
+            (std::vector<std::string>{"/opt/tl/launcher", "--host", "127.0.0.1:8080"}));
+}
+
+TEST(WindowSize, StartsAtTheWorkAreaHeightWithinLimits) {
+  const struct {
+    bool monitor;
+    int work, height;
+  } cases[] = {
+      {true, 800, 800}, {true, 1440, 1093}, {true, 1093, 1093}, {true, 300, 1093},
+      {true, 320, 1093}, {true, 321, 321}, {false, 800, 1093},
+  };
+  for (const auto& c : cases) EXPECT_EQ(lumo::windowHeight(c.monitor, c.work), c.height) << c.work;
+}
+
+TEST(WindowSize, GrowsOnRequestUpToTheWorkAreaAndNeverShrinks) {
+  const struct {
+    int request, current, work, result;  // result 0: left as it is
+  } cases[] = {
+      {1000, 800, 900, 900},   // capped at the work area
+      {1000, 800, 0, 1000},    // no work area known: no cap
+      {850, 800, 900, 850},
+      {1000, 1000, 1200, 0},   // not taller
+      {900, 1000, 1200, 0},
+      {0, 800, 900, 0},        // no request
+      {1000, 950, 900, 0},     // the cap would shrink it: left alone
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(lumo::grownHeight(c.request, c.current, c.work), c.result) << c.request << "/" << c.current;
+}
+
+}  // namespace

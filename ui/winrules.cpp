@@ -1,0 +1,78 @@
+#include "ui/winrules.h"
+
+#include <climits>
+
+#include "server/api.h"
+
+namespace lumo {
+
+std::vector<unsigned long long> versionNumbers(const std::string& text) {
+  std::vector<unsigned long long> out;
+  size_t i = 0;
+  while (i < text.size()) {
+    if (text[i] < '0' || text[i] > '9') {
+      ++i;
+      continue;
+    }
+    unsigned long long v = 0;
+    bool overflow = false;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+      unsigned d = unsigned(text[i] - '0');
+      if (v > (ULLONG_MAX - d) / 10) overflow = true;
+      if (!overflow) v = v * 10 + d;
+    }
+    out.push_back(overflow ? ULLONG_MAX : v);
+  }
+  while (out.size() < 3) out.push_back(0);
+  return out;
+}
+
+bool pluginUpdateAvailable(bool latestKnown, const std::string& installed, const std::string& latest) {
+  if (!latestKnown) return false;
+  if (installed.empty()) return true;
+  std::vector<unsigned long long> a = versionNumbers(installed), b = versionNumbers(latest);
+  for (int i = 0; i < 3; ++i)
+    if (a[i] != b[i]) return a[i] < b[i];
+  return false;
+}
+
+ButtonStates buttonStates(const ButtonInputs& in) {
+  ButtonStates s;
+  s.suppress = !in.xplaneRunning && !in.busy;
+  s.launch = s.suppress && in.rootKnown && in.pluginInstalled;
+  s.restore = s.suppress && in.suppressed;
+  s.plugin = s.suppress && in.latestKnown;
+  s.other = !in.busy;
+  return s;
+}
+
+LogTone logTone(const std::string& line) {
+  if (line.empty()) return LogTone::normal;
+  if (line[0] == '!') return LogTone::error;
+  if (line[0] == ' ') return LogTone::detail;
+  return LogTone::normal;
+}
+
+std::vector<std::string> restartArgs(const std::string& self, const std::string& host, int port) {
+  std::vector<std::string> args{self};
+  if (host != kDefaultHost) {
+    args.push_back("--host");
+    args.push_back(host + ":" + std::to_string(port));
+  }
+  return args;
+}
+
+int windowHeight(bool haveMonitor, int workAreaHeight) {
+  if (haveMonitor && workAreaHeight > 320 && workAreaHeight < kWindowMaxHeight) return workAreaHeight;
+  return kWindowMaxHeight;
+}
+
+int grownHeight(int request, int currentHeight, int workAreaHeight) {
+  if (request <= 0 || request <= currentHeight) return 0;
+  int h = request;
+  if (workAreaHeight > 0 && h > workAreaHeight) h = workAreaHeight;
+  // A work area no taller than the window: the cap would not grow it.
+  return h > currentHeight ? h : 0;
+}
+
+}  // namespace lumo
