@@ -16,6 +16,11 @@
 #include "packs/scan.h"
 #include "server/maps.h"
 
+// Whether actionCheck also looks for a newer launcher build. Front ends that
+// are not that build (the command-line tool) switch it off, so the check can
+// never put the window launcher in their place.
+extern bool g_checkSelfUpdate;
+
 void actionStartup();
 void actionCheck();
 void actionRescan();

@@ -1,0 +1,238 @@
+#include "app/actions.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "app/check.h"
+#include "app/state.h"
+#include "host/paths.h"
+#include "pass/pass.h"
+#include "plugin/install.h"
+#include "scenery/restore.h"
+#include "scenery/state.h"
+
+LaunchWait g_launchWait;
+
+namespace {
+
+const char* const kSimRunning = "!! X-Plane is running. Close it first.";
+const char* const kNoRoot = "!! X-Plane 12 was not found. Use Browse to point at it.";
+
+struct Where {
+  std::string root, pluginDir, host;
+  int port = 443;
+};
+
+Where where() {
+  std::lock_guard<std::mutex> lock(g_app.mtx);
+  return Where{g_app.root, g_app.pluginDir, g_app.host, g_app.port};
+}
+
+bool simUp(const std::string& root) { return lumo::simRunning(lowerAscii(root)); }
+
+// Size and whole-second modification time; both 0 when the file is missing.
+struct Stamp {
+  bool exists = false;
+  long long size = 0;
+  long long mtime = 0;
+};
+
+Stamp stamp(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return {};
+  return Stamp{true, static_cast<long long>(st.st_size), static_cast<long long>(st.st_mtime)};
+}
+
+// Starts `exe` with `dir` as its working directory, in a session of its own,
+// as a grandchild so that it is never our child. Returns false when the first
+// fork fails. Everything the children touch is prepared before forking: only
+// async-signal-safe calls are allowed after fork in a threaded process.
+bool spawnDetached(const std::string& exe, const std::string& dir) {
+  const char* exeC = exe.c_str();
+  const char* dirC = dir.c_str();
+  char* const argv[] = {const_cast<char*>(exeC), nullptr};
+  long maxFd = sysconf(_SC_OPEN_MAX);
+  if (maxFd < 0 || maxFd > 65536) maxFd = 65536;
+
+  const pid_t child = fork();
+  if (child < 0) return false;
+  if (child == 0) {
+    const pid_t grandchild = fork();
+    if (grandchild != 0) _exit(0);  // also when that fork failed
+    if (chdir(dirC) != 0) _exit(127);
+    setsid();
+    // The simulator must not inherit our descriptors: the single-instance
+    // lock would stay held for as long as it runs, and a caller reading our
+    // output through a pipe would wait for the simulator to exit.
+    const int devNull = open("/dev/null", O_RDWR);
+    if (devNull >= 0) {
+      dup2(devNull, 0);
+      dup2(devNull, 1);
+      dup2(devNull, 2);
+    }
+    for (long fd = 3; fd < maxFd; ++fd) close(static_cast<int>(fd));
+    execv(exeC, argv);
+    _exit(127);
+  }
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  return true;
+}
+
+}  // namespace
+
+bool doSuppress() {
+  const Where w = where();
+  if (simUp(w.root)) {
+    g_app.say(kSimRunning);
+    return false;
+  }
+  g_app.say("Fetching the published maps from " + w.host + "...");
+  actionCheck();
+
+  lumo::Geometry maps;
+  bool loaded = false;
+  {
+    std::lock_guard<std::mutex> lock(g_app.mtx);
+    loaded = g_app.mapsLoaded;
+    if (loaded) maps = g_app.maps;
+  }
+  if (!loaded) {
+    const bool inForce = !w.pluginDir.empty() && lumo::suppressionState(w.pluginDir).inForce;
+    g_app.say(inForce ? "Your scenery is left exactly as it is - nothing was touched."
+                      : "Nothing was changed - start X-Plane normally.");
+    return false;
+  }
+  // Without a folder there is nothing to restore or rewrite, and an empty
+  // plugin folder would point the manifest at the file-system root.
+  if (w.root.empty()) {
+    g_app.say(kNoRoot);
+    return false;
+  }
+  bool quitRestore = true;
+  {
+    std::lock_guard<std::mutex> lock(g_app.mtx);
+    quitRestore = g_app.restoreOnQuit;
+  }
+
+  g_app.say("Restoring any previous pass...");
+  lumo::restoreAll(w.pluginDir, LOG, w.root, nullptr);
+
+  const lumo::PackScan scan = scanIntoApp(maps);
+  int needPick = 0;
+  for (const auto& row : scan.rows)
+    if (row.status == lumo::kPackNeedsPick && !row.dismissed) ++needPick;
+
+  const lumo::PassResult r = lumo::applyPass(w.root, w.pluginDir, maps, LOG, quitRestore, w.host, w.port, scan);
+  if (!r.ok) {
+    g_app.say("!! " + r.error);
+    return false;
+  }
+  g_app.say("Suppressed " + std::to_string(r.airports) + " airport(s) across " + std::to_string(r.files) +
+            " file(s), " + std::to_string(r.exclusions) + " exclusion(s).");
+  if (r.ownMapPacks > 0)
+    g_app.say("   " + std::to_string(r.ownMapPacks) + " add-on pack(s) from their own published map.");
+  if (r.notSuppressed > 0)
+    g_app.say("   " + std::to_string(r.notSuppressed) + " airport(s) not suppressed - reasons above.");
+  if (r.takenRuns > 0)
+    g_app.say("   " + std::to_string(r.takenRuns) +
+              " light run(s) recorded to put back while nobody is controlling.");
+  g_app.say("Verified: Taxilume scenery files have been imported.");
+  if (needPick > 0)
+    g_app.say(std::to_string(needPick) + " scenery pack(s) need a map picked - the list is above the buttons.");
+  return true;
+}
+
+bool doRestore() {
+  const Where w = where();
+  if (simUp(w.root)) {
+    g_app.say(kSimRunning);
+    return false;
+  }
+  g_app.say("Restoring the original scenery...");
+  int failed = 0;
+  const int n = w.pluginDir.empty() ? 0 : lumo::restoreAll(w.pluginDir, LOG, w.root, &failed);
+  if (n == 0) {
+    g_app.say("   (nothing was suppressed)");
+    return true;
+  }
+  if (failed > 0) {
+    g_app.say("!! " + std::to_string(failed) +
+              " file(s) could NOT be put back - see the lines above. The scenery is NOT fully restored.");
+    return false;
+  }
+  g_app.say("Original scenery files have been restored.");
+  return true;
+}
+
+bool doLaunch() {
+  bool suppressFirst = true;
+  {
+    std::lock_guard<std::mutex> lock(g_app.mtx);
+    suppressFirst = g_app.suppressOnLaunch;
+  }
+  if (!suppressFirst)
+    doRestore();
+  else if (!doSuppress())
+    g_app.say("Starting X-Plane anyway.");
+
+  const Where w = where();
+  const std::string logPath = w.root + "Log.txt";
+  const std::string exe = w.root + "X-Plane-x86_64";
+  const Stamp before = stamp(logPath);
+  if (w.root.empty() || !stamp(exe).exists) {
+    g_app.say("!! X-Plane is not in " + w.root + " (" + exe + ")");
+    return false;
+  }
+  if (!spawnDetached(exe, w.root)) {
+    g_app.say("!! could not start X-Plane (fork failed)");
+    return false;
+  }
+  g_app.say("X-Plane is starting - waiting for it to come up...");
+
+  const LaunchWait wait = g_launchWait;
+  for (int i = 0; i < wait.polls; ++i) {
+    if (simUp(w.root)) break;
+    if (i >= wait.logFrom) {
+      const Stamp now = stamp(logPath);
+      if (now.exists && (now.mtime > before.mtime || (now.mtime == before.mtime && now.size != before.size))) break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(wait.pollMs));
+    if (i == wait.polls - 1) {
+      g_app.say("!! X-Plane did not come up within three minutes. Press Restore originals if you are done.");
+      return false;
+    }
+  }
+  g_app.say("X-Plane is running. Closing the launcher.");
+  g_app.quitRequested.store(true);
+  return true;
+}
+
+bool installLatestPlugin() {
+  const Where w = where();
+  lumo::Release latest;
+  {
+    std::lock_guard<std::mutex> lock(g_app.mtx);
+    latest = g_app.latest;
+  }
+  // Without a folder the plugin would be written relative to wherever we run.
+  if (w.root.empty()) {
+    g_app.say(kNoRoot);
+    return false;
+  }
+  std::string error;
+  if (!lumo::installPlugin(w.root, w.pluginDir, w.host, w.port, latest, LOG, error)) {
+    g_app.say("!! " + error);
+    return false;
+  }
+  return true;
+}

@@ -1,0 +1,166 @@
+#include "app/check.h"
+
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/state.h"
+#include "host/paths.h"
+#include "host/selfupdate.h"
+#include "host/xplane.h"
+#include "packs/scan.h"
+#include "scenery/state.h"
+#include "server/api.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string mapsLine(const lumo::Geometry& maps) {
+  return "Database: " + std::to_string(maps.airports.size()) + " airport(s), " + std::to_string(maps.barCount) +
+         " bar(s), " + std::to_string(maps.variantCount) + " add-on map(s)  [rev " + maps.rev + "]";
+}
+
+// The first line of version.txt without trailing line ends and blanks; empty
+// when it cannot be read.
+std::string readPluginVersion(const std::string& pluginDir) {
+  std::ifstream in(pluginDir + "/version.txt", std::ios::binary);
+  std::string line;
+  if (!in || !std::getline(in, line)) return {};
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r' || line.back() == ' ')) line.pop_back();
+  return line;
+}
+
+}  // namespace
+
+bool g_checkSelfUpdate = true;
+
+void actionStartup() {
+  actionCheck();
+  actionRescan();
+}
+
+void actionCheck() {
+  std::string host, knownRev;
+  int port = 443;
+  {
+    std::lock_guard<std::mutex> lock(g_app.mtx);
+    host = g_app.host;
+    port = g_app.port;
+    if (g_app.mapsLoaded) knownRev = g_app.maps.rev;
+  }
+
+  lumo::Geometry fresh;
+  std::string error;
+  bool notModified = false;
+  const bool gotMaps = lumo::fetchGeometry(host, port, fresh, error, knownRev, notModified);
+  {
+    std::lock_guard<std::mutex> lock(g_app.mtx);
+    if (gotMaps) {
+      if (!notModified) g_app.maps = std::move(fresh);
+      g_app.mapsLoaded = true;
+      g_app.sayLocked(mapsLine(g_app.maps));
+    } else {
+      g_app.mapsLoaded = false;
+      g_app.sayLocked("!! " + error);
+    }
+  }
+
+  lumo::Release release;
+  std::string relError;
+  if (lumo::fetchLatest(host, port, release, relError, "xplane")) {
+    std::lock_guard<std::mutex> lock(g_app.mtx);
+    g_app.latest = release;
+    g_app.latestKnown = true;
+  }
+
+  if (!g_checkSelfUpdate) return;
+  bool updated = false;
+  std::string upError;
+  const bool upOk = lumo::selfUpdate(host, port, LOG, updated, upError);
+  {
+    std::lock_guard<std::mutex> lock(g_app.mtx);
+    if (upOk)
+      g_app.launcherUpdated = updated;
+    else
+      g_app.sayLocked("!! launcher update: " + upError);
+  }
+}
+
+void actionRescan() {
+  std::string root;
+  bool loaded = false;
+  lumo::Geometry maps;
+  {
+    std::lock_guard<std::mutex> lock(g_app.mtx);
+    root = g_app.root;
+    loaded = g_app.mapsLoaded;
+    if (loaded) maps = g_app.maps;
+  }
+  if (root.empty()) return;
+  if (loaded)
+    scanIntoApp(maps);
+  else
+    g_app.say("!! no published maps - scenery packs not matched. Press Update & Suppress to try again.");
+}
+
+lumo::PackScan scanIntoApp(const lumo::Geometry& maps) {
+  std::string root, pluginDir, host;
+  int port = 443;
+  {
+    std::lock_guard<std::mutex> lock(g_app.mtx);
+    root = g_app.root;
+    pluginDir = g_app.pluginDir;
+    host = g_app.host;
+    port = g_app.port;
+    g_app.scanning = true;
+  }
+  g_app.say("Matching your scenery packs...");
+  lumo::PackScan scan = lumo::scanPacks(root, pluginDir, maps, host, port, LOG);
+  if (!scan.rows.empty()) {
+    size_t matched = 0;
+    for (const auto& row : scan.rows)
+      if (!row.dismissed && (row.status == lumo::kPackPicked || row.status == lumo::kPackMatched ||
+                             row.status == lumo::kPackNoAddonMap))
+        ++matched;
+    g_app.say("   " + std::to_string(matched) + " of " + std::to_string(scan.rows.size()) +
+              " pack airport(s) matched to a map.");
+  }
+  {
+    std::lock_guard<std::mutex> lock(g_app.mtx);
+    g_app.keepListed.clear();
+    g_app.showAllPacks = true;
+    g_app.scan = scan;
+    g_app.scanning = false;
+  }
+  return scan;
+}
+
+void refreshLocal(bool full) {
+  if (full) {
+    std::string root, pluginDir;
+    {
+      std::lock_guard<std::mutex> lock(g_app.mtx);
+      root = g_app.root;
+      pluginDir = g_app.pluginDir;
+    }
+    std::vector<std::string> stale;
+    if (!root.empty() && !pluginDir.empty()) stale = lumo::staleBackups(root, pluginDir);
+    std::lock_guard<std::mutex> lock(g_app.mtx);
+    g_app.staleCopies = std::move(stale);
+  }
+  std::lock_guard<std::mutex> lock(g_app.mtx);
+  // An empty plugin folder would name files at the file-system root.
+  const lumo::SuppressionSummary s =
+      g_app.pluginDir.empty() ? lumo::SuppressionSummary{} : lumo::suppressionState(g_app.pluginDir);
+  g_app.suppressed = s.inForce;
+  g_app.suppressedAirports = s.airports;
+  g_app.suppressedFiles = s.files;
+  g_app.passSignature = s.signature;
+  g_app.xplaneRunning = lumo::simRunning(lowerAscii(g_app.root));
+  std::error_code ec;
+  g_app.pluginInstalled = !g_app.pluginDir.empty() && fs::exists(lumo::xplPath(g_app.pluginDir), ec);
+  g_app.pluginVersion = g_app.pluginDir.empty() ? std::string() : readPluginVersion(g_app.pluginDir);
+}

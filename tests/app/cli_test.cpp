@@ -1,0 +1,291 @@
+// End to end through the taxilume-cli binary: real scenery slices, the local
+// server, real files, real processes.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "cli_harness.h"
+#include "support/tmpdir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class CliTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(w.error(), "") << "set-up"; }
+
+  // The two apt.dat files, byte for byte.
+  std::map<std::string, std::string> scenery() const {
+    return {{w.globalApt(), tl::readFile(w.globalApt())}, {w.packApt(), tl::readFile(w.packApt())}};
+  }
+  bool anyBackup() const {
+    return fs::exists(w.globalApt() + ".taxilume-orig") || fs::exists(w.packApt() + ".taxilume-orig");
+  }
+
+  tl::CliWorld w;
+};
+
+// The summary of a pass, in the order the launcher writes it.
+struct Summary {
+  int at = -1;  // index of the "Suppressed ..." line
+  std::string line;
+};
+
+Summary summaryOf(const tl::CliRun& r) {
+  Summary s;
+  s.at = r.findPrefix("Suppressed ");
+  if (s.at >= 0) s.line = r.lines[s.at];
+  return s;
+}
+
+TEST_F(CliTest, CheckPacksPickSuppressRestore) {
+  const std::map<std::string, std::string> original = scenery();
+
+  tl::CliRun r = w.cli({"check"});
+  ASSERT_EQ(r.status, 0) << r.out();
+  EXPECT_EQ(r.lines.at(0), "X-Plane: " + w.root());
+  EXPECT_EQ(r.findPrefix("Database: 2 airport(s), "), 1) << r.out();
+  const int matching = r.find("Matching your scenery packs...");
+  ASSERT_GE(matching, 0) << r.out();
+  EXPECT_GT(r.find("   0 of 1 pack airport(s) matched to a map.", matching), matching) << r.out();
+
+  r = w.cli({"packs"});
+  ASSERT_EQ(r.status, 0) << r.out();
+  EXPECT_TRUE(r.has("ROW\tAIRPORT\tSTATUS\tPUBLISHER\tPACK\tOFFERED")) << r.out();
+  const int row = r.findPrefix("1\tKROC\tneeds a pick\t-\tRochester Pro\t");
+  ASSERT_GE(row, 0) << r.out();
+  EXPECT_NE(r.lines[row].find("Foo Sceneries"), std::string::npos);
+  EXPECT_NE(r.lines[row].find("Bar Works"), std::string::npos);
+
+  // Usage errors name the problem and touch nothing.
+  for (const std::vector<std::string>& bad :
+       {std::vector<std::string>{"pick", "2", "Bar Works"}, {"pick", "1", "Nobody"}, {"pick", "x", ""},
+        {"pick", "1"}, {"frobnicate"}, {"--verbose", "status"}}) {
+    const tl::CliRun u = w.cli(bad);
+    EXPECT_EQ(u.status, 2) << bad[0] << " " << u.out();
+    EXPECT_NE(u.err.find("usage: taxilume-cli"), std::string::npos) << u.err;
+  }
+  EXPECT_FALSE(fs::exists(w.pluginDir() + "/resources/publishers.json"));
+
+  r = w.cli({"pick", "1", "Bar Works"});
+  ASSERT_EQ(r.status, 0) << r.out();
+  EXPECT_EQ(r.lines.back(), "KROC -> Bar Works. Press Update & Suppress.");
+  EXPECT_NE(tl::readFile(w.pluginDir() + "/resources/publishers.json").find("\"rochesterpro\": \"Bar Works\""),
+            std::string::npos);
+  r = w.cli({"packs"});
+  EXPECT_GE(r.findPrefix("1\tKROC\tpicked\tBar Works\tRochester Pro\t"), 0) << r.out();
+
+  // The first pass: the summary, in order.
+  r = w.cli({"suppress"});
+  ASSERT_EQ(r.status, 0) << r.out();
+  const Summary first = summaryOf(r);
+  ASSERT_GE(first.at, 0) << r.out();
+  EXPECT_GE(r.find("Restoring any previous pass..."), 0);
+  EXPECT_LT(r.find("Restoring any previous pass..."), first.at);
+  int n = first.at + 1;
+  EXPECT_EQ(r.lines.at(n++), "   1 add-on pack(s) from their own published map.") << r.out();
+  if (r.lines.at(n).find(" light run(s) recorded") != std::string::npos) ++n;
+  EXPECT_EQ(r.lines.at(n), "Verified: Taxilume scenery files have been imported.") << r.out();
+  EXPECT_EQ(n + 1, static_cast<int>(r.lines.size())) << "no pack is left needing a pick\n" << r.out();
+  EXPECT_NE(first.line.find(" airport(s) across 2 file(s), "), std::string::npos) << first.line;
+  const std::map<std::string, std::string> suppressed = scenery();
+  EXPECT_NE(suppressed, original);
+
+  r = w.cli({"status"});
+  ASSERT_EQ(r.status, 0) << r.out();
+  EXPECT_TRUE(r.has("Server    connected")) << r.out();
+  EXPECT_TRUE(r.has("Sim       X-Plane is not running")) << r.out();
+  EXPECT_TRUE(r.has("Plugin    Taxilume is not installed")) << r.out();
+  EXPECT_GE(r.findPrefix("Scenery   Taxilume modified - lights suppressed ("), 0) << r.out();
+
+  // A second pass restores the first and lands on the same bytes.
+  r = w.cli({"suppress"});
+  ASSERT_EQ(r.status, 0) << r.out();
+  const int restoring = r.find("Restoring any previous pass...");
+  ASSERT_GE(restoring, 0) << r.out();
+  for (const std::string& f : {w.packApt(), w.globalApt()})
+    EXPECT_GT(r.find("   restored  " + f + "  - restored original apt.dat", restoring), restoring) << r.out();
+  EXPECT_EQ(summaryOf(r).line, first.line);
+  EXPECT_EQ(scenery(), suppressed);
+
+  r = w.cli({"restore"});
+  ASSERT_EQ(r.status, 0) << r.out();
+  EXPECT_EQ(r.lines.back(), "Original scenery files have been restored.");
+  EXPECT_EQ(scenery(), original);
+  EXPECT_FALSE(anyBackup());
+
+  r = w.cli({"restore"});
+  ASSERT_EQ(r.status, 0) << r.out();
+  EXPECT_EQ(r.lines.back(), "   (nothing was suppressed)");
+}
+
+TEST_F(CliTest, DismissedPackIsLeftAloneAndTakenBack) {
+  tl::CliRun r = w.cli({"dismiss", "1"});
+  ASSERT_EQ(r.status, 0) << r.out();
+  EXPECT_EQ(r.lines.back(), "KROC: not suppressed.");
+  r = w.cli({"packs"});
+  EXPECT_GE(r.findPrefix("1\tKROC\tneeds a pick, not suppressed\t"), 0) << r.out();
+
+  const std::string pack = tl::readFile(w.packApt());
+  r = w.cli({"suppress"});
+  ASSERT_EQ(r.status, 0) << r.out();
+  EXPECT_EQ(tl::readFile(w.packApt()), pack) << "a dismissed pack is not rewritten";
+  EXPECT_FALSE(r.has("1 scenery pack(s) need a map picked - the list is above the buttons.")) << r.out();
+
+  r = w.cli({"undismiss", "1"});
+  ASSERT_EQ(r.status, 0) << r.out();
+  EXPECT_EQ(r.lines.back(), "KROC: back on the list.");
+  r = w.cli({"suppress"});
+  ASSERT_EQ(r.status, 0) << r.out();
+  EXPECT_EQ(r.lines.back(), "1 scenery pack(s) need a map picked - the list is above the buttons.") << r.out();
+}
+
+TEST_F(CliTest, SuppressWithTheServerDown) {
+  struct Case {
+    bool passFirst;
+    std::string verdict;
+  };
+  for (const Case& c : {Case{false, "Nothing was changed - start X-Plane normally."},
+                        Case{true, "Your scenery is left exactly as it is - nothing was touched."}}) {
+    tl::CliWorld world;
+    ASSERT_EQ(world.error(), "");
+    if (c.passFirst) {
+      ASSERT_EQ(world.cli({"suppress"}).status, 0);
+    }
+    const std::string global = tl::readFile(world.globalApt());
+    world.server().stop();
+
+    const tl::CliRun r = world.cli({"suppress"});
+    EXPECT_EQ(r.status, 1) << r.out();
+    const int err = r.find("!! no answer from 127.0.0.1");
+    ASSERT_GE(err, 0) << r.out();
+    EXPECT_EQ(r.lines.back(), c.verdict) << r.out();
+    EXPECT_FALSE(r.has("Restoring any previous pass...")) << r.out();
+    EXPECT_EQ(tl::readFile(world.globalApt()), global);
+  }
+}
+
+// A program started from inside the X-Plane folder counts as X-Plane.
+TEST_F(CliTest, ScenerIsLockedWhileAProgramRunsFromTheFolder) {
+  const std::string sleeper = w.root() + "bin/xp-helper";
+  fs::create_directories(w.root() + "bin");
+  fs::copy_file("/bin/sleep", sleeper);
+  const std::map<std::string, std::string> before = scenery();
+
+  pid_t pid = 0;
+  std::string exe = sleeper, secs = "120";
+  char* argv[] = {exe.data(), secs.data(), nullptr};
+  ASSERT_EQ(posix_spawn(&pid, sleeper.c_str(), nullptr, nullptr, argv, nullptr), 0);
+  struct Reap {
+    pid_t pid;
+    ~Reap() {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
+  } reap{pid};
+  // Wait (without a clock) until the helper has really become that program.
+  for (int i = 0; i < 2000; ++i) {
+    std::error_code ec;
+    if (fs::read_symlink("/proc/" + std::to_string(pid) + "/exe", ec).string() == sleeper) break;
+    usleep(1000);
+  }
+
+  for (const char* cmd : {"suppress", "restore"}) {
+    const tl::CliRun r = w.cli({cmd});
+    EXPECT_EQ(r.status, 1) << cmd << "\n" << r.out();
+    EXPECT_EQ(r.lines.back(), "!! X-Plane is running. Close it first.") << r.out();
+  }
+  EXPECT_EQ(scenery(), before);
+  EXPECT_FALSE(anyBackup());
+  const tl::CliRun r = w.cli({"status"});
+  EXPECT_TRUE(r.has("Sim       X-Plane is running - scenery is locked")) << r.out();
+}
+
+// ---- launch -------------------------------------------------------------
+
+// A stand-in for X-Plane: records its pid, session and working directory,
+// then does what `tail` says.
+void writeStandIn(const tl::CliWorld& w, const std::string& tail) {
+  const std::string exe = w.root() + "X-Plane-x86_64";
+  tl::writeFile(exe,
+                "#!/bin/sh\n"
+                "set -- $(cat /proc/$$/stat | sed 's/.*) //')\n"  // fields after the command name
+                "echo \"$$ $4 $(pwd)\" > \"" + w.path("started.txt") + "\"\n" + tail);
+  chmod(exe.c_str(), 0755);
+  tl::writeFile(w.pluginDir() + "/lin_x64/Taxilume.xpl", "plugin");
+}
+
+struct Started {
+  pid_t pid = 0;
+  pid_t sid = 0;
+  std::string cwd;
+};
+
+Started readStarted(const tl::CliWorld& w) {
+  Started s;
+  FILE* f = std::fopen(w.path("started.txt").c_str(), "r");
+  if (!f) return s;
+  char cwd[4096] = {0};
+  int pid = 0, sid = 0;
+  if (std::fscanf(f, "%d %d %4095[^\n]", &pid, &sid, cwd) == 3) s = Started{pid, sid, cwd};
+  std::fclose(f);
+  return s;
+}
+
+void endSession(pid_t sid) {
+  if (sid > 0) kill(-sid, SIGKILL);
+}
+
+TEST_F(CliTest, LaunchStartsXPlaneInItsOwnSessionAndCloses) {
+  fs::copy_file("/bin/sleep", w.root() + "xp-sleep");
+  writeStandIn(w, "echo started > Log.txt\nexec ./xp-sleep 300\n");
+
+  const tl::CliRun r = w.cli({"launch"});
+  const Started s = readStarted(w);
+  endSession(s.sid);
+  ASSERT_EQ(r.status, 0) << r.out();
+  EXPECT_GE(summaryOf(r).at, 0) << "the scenery is prepared first\n" << r.out();
+  const int starting = r.find("X-Plane is starting - waiting for it to come up...");
+  ASSERT_GE(starting, 0) << r.out();
+  EXPECT_EQ(r.lines.back(), "X-Plane is running. Closing the launcher.");
+  ASSERT_GT(s.pid, 0);
+  EXPECT_EQ(s.sid, s.pid) << "started in a session of its own";
+  EXPECT_EQ(s.cwd + "/", w.root());
+}
+
+TEST_F(CliTest, LaunchWaitEndsOnLogTxtOrTimesOut) {
+  struct Case {
+    std::string tail;  // what the stand-in does after recording itself
+    int status;
+    std::string last;
+  };
+  // The stand-ins stay under /bin/sh, outside the folder, so only Log.txt
+  // can tell that they came up.
+  const std::vector<Case> cases = {
+      {"echo started > Log.txt\nsleep 300\n", 0, "X-Plane is running. Closing the launcher."},
+      {"sleep 300\n", 1,
+       "!! X-Plane did not come up within three minutes. Press Restore originals if you are done."},
+  };
+  for (const Case& c : cases) {
+    tl::CliWorld world;
+    ASSERT_EQ(world.error(), "");
+    writeStandIn(world, c.tail);
+    const tl::CliRun r = world.cli({"launch"}, TL_CLI_FASTWAIT);
+    endSession(readStarted(world).sid);
+    EXPECT_EQ(r.status, c.status) << r.out();
+    EXPECT_EQ(r.lines.back(), c.last) << r.out();
+  }
+}
+
+}  // namespace
