@@ -1,8 +1,11 @@
 # The two commands of the README, plus the ones developers use.
 #   make test   installs what is missing, builds, runs every test
 #   make demo   installs what is missing, builds, opens the launcher on a demo folder
+#   make install / make uninstall   the launcher, taxilume-cli, a menu entry and
+#               an icon under PREFIX (default ~/.local; DESTDIR for packaging)
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+PREFIX     ?= $(HOME)/.local
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 
 # Every Debian package the build, the tests and the demo use.
@@ -13,7 +16,7 @@ PACKAGES := cmake g++ make pkg-config git ca-certificates \
   xvfb xauth xdotool imagemagick x11-utils \
   zip unzip tar libarchive-tools zenity fonts-roboto procps
 
-.PHONY: deps configure build test test-asan bench demo clean
+.PHONY: deps configure build test test-asan bench demo install uninstall clean
 
 deps:
 	@missing=""; for p in $(PACKAGES); do \
@@ -42,6 +45,37 @@ test-asan: deps
 
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && { echo "== $$b"; "$$b"; }; done; true
+
+demo: build
+	tools/demo/taxilume-demo.sh --build $(BUILD)
+
+# Freedesktop layout: programs in bin/, the menu entry in share/applications,
+# the icon in the hicolor theme. The entry names the launcher by its full
+# path, since ~/.local/bin is not on every desktop session's search path.
+APPS_DIR  = $(DESTDIR)$(PREFIX)/share/applications
+ICON_DIR  = $(DESTDIR)$(PREFIX)/share/icons/hicolor/scalable/apps
+BIN_DIR   = $(DESTDIR)$(PREFIX)/bin
+
+install: build
+	install -Dm755 $(BUILD)/taxilume-launcher "$(BIN_DIR)/taxilume-launcher"
+	install -Dm755 $(BUILD)/taxilume-cli "$(BIN_DIR)/taxilume-cli"
+	install -d "$(APPS_DIR)" "$(ICON_DIR)"
+	sed 's|@BINDIR@|$(PREFIX)/bin|' tools/demo/share/taxilume-launcher.desktop.in > "$(APPS_DIR)/taxilume-launcher.desktop"
+	chmod 644 "$(APPS_DIR)/taxilume-launcher.desktop"
+	install -m644 tools/demo/share/taxilume-launcher.svg "$(ICON_DIR)/taxilume-launcher.svg"
+	@if [ -z "$(DESTDIR)" ]; then \
+	  command -v update-desktop-database >/dev/null && update-desktop-database -q "$(APPS_DIR)" || true; \
+	fi
+	@echo "installed into $(PREFIX): bin/taxilume-launcher, bin/taxilume-cli, a menu entry and an icon"
+
+uninstall:
+	rm -f "$(BIN_DIR)/taxilume-launcher" "$(BIN_DIR)/taxilume-cli" \
+	  "$(BIN_DIR)/taxilume-launcher.old" "$(BIN_DIR)/taxilume-launcher.new" \
+	  "$(APPS_DIR)/taxilume-launcher.desktop" "$(ICON_DIR)/taxilume-launcher.svg"
+	@if [ -z "$(DESTDIR)" ]; then \
+	  command -v update-desktop-database >/dev/null && update-desktop-database -q "$(APPS_DIR)" || true; \
+	fi
+	@echo "removed the launcher from $(PREFIX); your scenery, the plugin and ~/.config/Taxilume are left as they are"
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)
