@@ -1,0 +1,125 @@
+#include "net/net.h"
+
+#include <curl/curl.h>
+
+#include <mutex>
+
+namespace net {
+
+const Limits kDocumentLimits{2, 4, 0, 0, kDocumentMaxBody};
+// 1000 bytes/s over 30 s: a stalled line is given up within half a minute,
+// while a slow one that keeps moving may take as long as the file needs.
+const Limits kDownloadLimits{2, 0, 1000, 30, kDownloadMaxBody};
+
+CURL* g_curl = nullptr;
+std::mutex g_curlMtx;
+std::once_flag g_curlOnce;
+
+namespace {
+
+struct Sink {
+  std::string* out;
+  std::size_t maxBody;
+  bool capped = false;
+};
+
+size_t writeCb(char* data, size_t size, size_t count, void* user) {
+  Sink* sink = static_cast<Sink*>(user);
+  const size_t n = size * count;
+  // The cap is checked here rather than with CURLOPT_MAXFILESIZE alone: a
+  // chunked or compressed answer announces no length.
+  if (sink->out->size() + n > sink->maxBody) {
+    sink->capped = true;
+    return 0;  // anything short of n aborts the transfer
+  }
+  sink->out->append(data, n);
+  return n;
+}
+
+CURLcode request(const std::string& theUrl, std::string& out, int& status, bool fresh,
+                 const Limits& limits, bool& capped) {
+  out.clear();
+  Sink sink{&out, limits.maxBody};
+  curl_easy_reset(g_curl);  // options go back to the defaults; the connection cache stays
+  curl_easy_setopt(g_curl, CURLOPT_URL, theUrl.c_str());
+  curl_easy_setopt(g_curl, CURLOPT_WRITEFUNCTION, writeCb);
+  curl_easy_setopt(g_curl, CURLOPT_WRITEDATA, &sink);
+  curl_easy_setopt(g_curl, CURLOPT_USERAGENT, "Taxilume/1.0");
+  curl_easy_setopt(g_curl, CURLOPT_CONNECTTIMEOUT, limits.connectSecs);
+  curl_easy_setopt(g_curl, CURLOPT_TIMEOUT, limits.totalSecs);
+  if (limits.lowSpeedBytes > 0 && limits.lowSpeedSecs > 0) {
+    curl_easy_setopt(g_curl, CURLOPT_LOW_SPEED_LIMIT, limits.lowSpeedBytes);
+    curl_easy_setopt(g_curl, CURLOPT_LOW_SPEED_TIME, limits.lowSpeedSecs);
+  }
+  curl_easy_setopt(g_curl, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(g_curl, CURLOPT_TCP_KEEPALIVE, 1L);
+  curl_easy_setopt(g_curl, CURLOPT_ACCEPT_ENCODING, "");
+  // An announced length over the cap is refused before any body arrives.
+  curl_easy_setopt(g_curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limits.maxBody));
+  curl_easy_setopt(g_curl, CURLOPT_PROTOCOLS_STR, "http,https");
+  if (fresh) curl_easy_setopt(g_curl, CURLOPT_FRESH_CONNECT, 1L);
+
+  CURLcode rc = curl_easy_perform(g_curl);
+  status = 0;
+  if (rc == CURLE_OK) {
+    long code = 0;
+    curl_easy_getinfo(g_curl, CURLINFO_RESPONSE_CODE, &code);
+    status = static_cast<int>(code);
+  }
+  capped = sink.capped || rc == CURLE_FILESIZE_EXCEEDED;
+  return rc;
+}
+
+}  // namespace
+
+std::string url(const std::string& host, int port, const std::string& path) {
+  std::string u = port == 443 ? "https://" : "http://";
+  u += host;
+  if (port != 80 && port != 443) u += ":" + std::to_string(port);
+  u += path;
+  return u;
+}
+
+bool fetch(const std::string& host, int port, const std::string& path, std::string& out,
+           int& status, const Limits& limits) {
+  out.clear();
+  status = 0;
+  std::call_once(g_curlOnce, [] { curl_global_init(CURL_GLOBAL_ALL); });
+  std::lock_guard<std::mutex> lock(g_curlMtx);
+  if (!g_curl) g_curl = curl_easy_init();
+  if (!g_curl) return false;
+
+  const std::string theUrl = url(host, port, path);
+  bool capped = false;
+  CURLcode rc = request(theUrl, out, status, false, limits, capped);
+  // A kept-alive connection the server has closed meanwhile fails the first
+  // attempt; a fresh one covers that. An over-long answer would only be
+  // over-long again.
+  if (rc != CURLE_OK && !capped) rc = request(theUrl, out, status, true, limits, capped);
+  if (rc != CURLE_OK) {
+    status = 0;
+    if (capped) std::string().swap(out);  // give the memory back
+    return false;
+  }
+  return status >= 200 && status <= 299;
+}
+
+bool get(const std::string& host, int port, const std::string& path, std::string& out) {
+  int status = 0;
+  return fetch(host, port, path, out, status, kDocumentLimits);
+}
+
+bool getCond(const std::string& host, int port, const std::string& path, std::string& out,
+             int& status) {
+  return fetch(host, port, path, out, status, kDocumentLimits);
+}
+
+bool download(const std::string& host, int port, const std::string& path, std::string& out,
+              int* status) {
+  int st = 0;
+  bool ok = fetch(host, port, path, out, st, kDownloadLimits);
+  if (status) *status = st;
+  return ok;
+}
+
+}  // namespace net
