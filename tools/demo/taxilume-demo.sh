@@ -128,80 +128,6 @@ RUN="$DEMO/run"
 mkdir -p "$RUN" "$DEMO/home/.config" "$DEMO/home/.cache" "$DEMO/home/.local/share" "$DEMO/tmp"
 echo $$ > "$RUN/demo.pid"
 
-# --- the X-Plane folder -----------------------------------------------------
-
-say "making the demo X-Plane folder in $XP"
-mkdir -p "$XP/Resources/plugins" "$XP/Resources/fonts" \
-  "$XP/Global Scenery/Global Airports/Earth nav data" "$XP/Custom Scenery"
-"$CC" -std=c11 -O2 -Wall -o "$XP/X-Plane-x86_64" "$HERE/standin_xplane.c" ||
-  die "could not compile the stand-in simulator"
-cp "$SAMPLE" "$XP/Global Scenery/Global Airports/Earth nav data/apt.dat"
-
-for f in Roboto-Regular.ttf Roboto-Bold.ttf; do
-  font=$(find /usr/share/fonts/truetype/roboto -name "$f" 2>/dev/null | head -n1 || true)
-  if [ -n "$font" ]; then cp "$font" "$XP/Resources/fonts/$f"; fi
-done
-[ -f "$XP/Resources/fonts/Roboto-Regular.ttf" ] ||
-  say "no Roboto fonts found (fonts-roboto) - the window uses its built-in font"
-
-# One airport block of the sample, with the file's header (its licence line
-# included) and the closing 99, as a pack's own apt.dat. A block runs from
-# its header row (1, 16 or 17) to the next one or to 99.
-extract_airport() {  # icao out
-  awk -v want="$1" '
-    NR <= 3 { print; next }
-    /^(1|16|17)[ \t]/ { split($0, t, /[ \t]+/); sub(/\r$/, "", t[5]); on = (t[5] == want) }
-    /^99\r?$/ { on = 0 }
-    on { print }
-    END { printf "99\r\n" }' "$SAMPLE" > "$2"
-  [ "$(wc -l < "$2")" -gt 10 ] || die "airport $1 is not in $SAMPLE"
-}
-
-{
-  printf 'I\r\n1000 Version\r\nSCENERY\r\n\r\n'
-  for p in "${PACKS[@]}"; do
-    name=${p%%:*}; icao=${p##*:}
-    mkdir -p "$XP/Custom Scenery/$name/Earth nav data"
-    extract_airport "$icao" "$XP/Custom Scenery/$name/Earth nav data/apt.dat"
-    printf 'SCENERY_PACK Custom Scenery/%s/\r\n' "$name"
-  done
-  printf 'SCENERY_PACK *GLOBAL_AIRPORTS*\r\n'
-} > "$XP/Custom Scenery/scenery_packs.ini"
-
-# --- the plugin release -----------------------------------------------------
-
-# The package the launcher installs: a Taxilume/ folder with the Linux
-# plugin file and its version. The plugin file is a stand-in too (stored,
-# not compressed, so the package is well above the launcher's size floor).
-mkdir -p "$DEMO/release/Taxilume/lin_x64"
-{
-  echo "Stand-in plugin file for the Taxilume demo; X-Plane never loads it."
-  for _ in $(seq 64); do echo "................................................................"; done
-} > "$DEMO/release/Taxilume/lin_x64/Taxilume.xpl"
-printf '%s' "$PLUGIN_VERSION" > "$DEMO/release/Taxilume/version.txt"
-(cd "$DEMO/release" && zip -q -0 -r "Taxilume-$PLUGIN_VERSION.zip" Taxilume) ||
-  die "could not pack the plugin release"
-
-# --- the server -------------------------------------------------------------
-
-say "filling the demo server's folder from the demo scenery"
-pack_apt() { printf '%s' "$XP/Custom Scenery/${PACKS[$1]%%:*}/Earth nav data/apt.dat"; }
-# Demo Studio publishes maps for its own EDDF and for KSEA; Sample Works for
-# KSEA and EDDF too, so KSEA needs a pick while EDDF is matched by name.
-cat "$(pack_apt 0)" "$(pack_apt 1)" > "$DEMO/release/demo-studio.apt.dat"
-cat "$(pack_apt 1)" "$(pack_apt 0)" > "$DEMO/release/sample-works.apt.dat"
-"$SERVER" build --folder "$DEMO/server" \
-  --apt-dat "$XP/Global Scenery/Global Airports/Earth nav data/apt.dat" \
-  --addon "$PACK_PUBLISHER=$DEMO/release/demo-studio.apt.dat" \
-  --addon "$OTHER_PUBLISHER=$DEMO/release/sample-works.apt.dat" \
-  --plugin-zip "$DEMO/release/Taxilume-$PLUGIN_VERSION.zip" --plugin-version "$PLUGIN_VERSION" \
-  > "$RUN/server-build.log" 2>&1 ||
-  { cat "$RUN/server-build.log" >&2; die "could not fill the server folder"; }
-# The launcher asks for a newer build of itself; its own version means none.
-mkdir -p "$DEMO/server/releases"
-printf '{"version":"%s","url":"","notes":"demo: no launcher update"}' "$LAUNCHER_VERSION" \
-  > "$DEMO/server/releases/xplane-launcher-lin.json"
-
 SERVER_PID=""
 STANDIN_PID=""
 LAUNCHER_PID=""
@@ -252,6 +178,85 @@ trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 trap 'exit 129' HUP
+
+# --- the X-Plane folder -----------------------------------------------------
+
+say "making the demo X-Plane folder in $XP"
+mkdir -p "$XP/Resources/plugins" "$XP/Resources/fonts" \
+  "$XP/Global Scenery/Global Airports/Earth nav data" "$XP/Custom Scenery"
+"$CC" -std=c11 -O2 -Wall -o "$XP/X-Plane-x86_64" "$HERE/standin_xplane.c" ||
+  die "could not compile the stand-in simulator"
+cp "$SAMPLE" "$XP/Global Scenery/Global Airports/Earth nav data/apt.dat"
+
+for f in Roboto-Regular.ttf Roboto-Bold.ttf; do
+  font=$(find /usr/share/fonts/truetype/roboto -name "$f" 2>/dev/null | head -n1 || true)
+  if [ -n "$font" ]; then cp "$font" "$XP/Resources/fonts/$f"; fi
+done
+[ -f "$XP/Resources/fonts/Roboto-Regular.ttf" ] ||
+  say "no Roboto fonts found (fonts-roboto) - the window uses its built-in font"
+
+# Airport blocks of the sample, with the file's header (its licence line
+# included) and the closing 99, as an apt.dat of their own. A block runs from
+# its header row (1, 16 or 17) to the next one or to 99.
+extract_airports() {  # "ICAO ..." out
+  awk -v want="$1" '
+    BEGIN { n = split(want, w, " "); for (i = 1; i <= n; i++) keep[w[i]] = 1 }
+    NR <= 3 { print; next }
+    /^(1|16|17)[ \t]/ { split($0, t, /[ \t]+/); sub(/\r$/, "", t[5]); on = (t[5] in keep) }
+    /^99\r?$/ { on = 0 }
+    on { print }
+    END { printf "99\r\n" }' "$SAMPLE" > "$2"
+  local code
+  for code in $1; do
+    grep -a -q -E "^1[ \t]+[0-9]+[ \t]+[01][ \t]+[01][ \t]+$code[ \t\r]" "$2" ||
+      die "airport $code is not in $SAMPLE"
+  done
+}
+
+{
+  printf 'I\r\n1000 Version\r\nSCENERY\r\n\r\n'
+  for p in "${PACKS[@]}"; do
+    name=${p%%:*}; icao=${p##*:}
+    mkdir -p "$XP/Custom Scenery/$name/Earth nav data"
+    extract_airports "$icao" "$XP/Custom Scenery/$name/Earth nav data/apt.dat"
+    printf 'SCENERY_PACK Custom Scenery/%s/\r\n' "$name"
+  done
+  printf 'SCENERY_PACK *GLOBAL_AIRPORTS*\r\n'
+} > "$XP/Custom Scenery/scenery_packs.ini"
+
+# --- the plugin release -----------------------------------------------------
+
+# The package the launcher installs: a Taxilume/ folder with the Linux
+# plugin file and its version. The plugin file is a stand-in too (stored,
+# not compressed, so the package is well above the launcher's size floor).
+mkdir -p "$DEMO/release/Taxilume/lin_x64"
+{
+  echo "Stand-in plugin file for the Taxilume demo; X-Plane never loads it."
+  for _ in $(seq 64); do echo "................................................................"; done
+} > "$DEMO/release/Taxilume/lin_x64/Taxilume.xpl"
+printf '%s' "$PLUGIN_VERSION" > "$DEMO/release/Taxilume/version.txt"
+(cd "$DEMO/release" && zip -q -0 -r "Taxilume-$PLUGIN_VERSION.zip" Taxilume) ||
+  die "could not pack the plugin release"
+
+# --- the server -------------------------------------------------------------
+
+say "filling the demo server's folder from the demo scenery"
+# Demo Studio publishes maps for its own EDDF and for KSEA; Sample Works for
+# KSEA and EDDF too, so KSEA needs a pick while EDDF is matched by name.
+extract_airports "EDDF KSEA" "$DEMO/release/demo-studio.apt.dat"
+extract_airports "EDDF KSEA" "$DEMO/release/sample-works.apt.dat"
+"$SERVER" build --folder "$DEMO/server" \
+  --apt-dat "$XP/Global Scenery/Global Airports/Earth nav data/apt.dat" \
+  --addon "$PACK_PUBLISHER=$DEMO/release/demo-studio.apt.dat" \
+  --addon "$OTHER_PUBLISHER=$DEMO/release/sample-works.apt.dat" \
+  --plugin-zip "$DEMO/release/Taxilume-$PLUGIN_VERSION.zip" --plugin-version "$PLUGIN_VERSION" \
+  > "$RUN/server-build.log" 2>&1 ||
+  { cat "$RUN/server-build.log" >&2; die "could not fill the server folder"; }
+# The launcher asks for a newer build of itself; its own version means none.
+mkdir -p "$DEMO/server/releases"
+printf '{"version":"%s","url":"","notes":"demo: no launcher update"}' "$LAUNCHER_VERSION" \
+  > "$DEMO/server/releases/xplane-launcher-lin.json"
+
 
 # The server prints the port it picked on standard output.
 "$SERVER" serve --folder "$DEMO/server" --port 0 > "$RUN/server.port" 2> "$RUN/server.log" &
