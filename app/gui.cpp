@@ -206,7 +206,8 @@ void frameLoop(ImFont* heading) {
     if (lastFrame >= 0 && now < lastFrame + period) glfwWaitEventsTimeout(lastFrame + period - now);
     lastFrame = glfwGetTime();
 
-    if (g_growTo > 0) noteActivity();  // the resized window is drawn at once
+    // A request the window cannot follow (already at the work area) comes
+    // back every frame; only a real resize (its size event) counts as activity.
     honourGrowth();
   }
 }

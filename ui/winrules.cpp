@@ -1,39 +1,13 @@
 #include "ui/winrules.h"
 
-#include <climits>
-
+#include "host/selfupdate.h"
 #include "server/api.h"
 
 namespace lumo {
 
-std::vector<unsigned long long> versionNumbers(const std::string& text) {
-  std::vector<unsigned long long> out;
-  size_t i = 0;
-  while (i < text.size()) {
-    if (text[i] < '0' || text[i] > '9') {
-      ++i;
-      continue;
-    }
-    unsigned long long v = 0;
-    bool overflow = false;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-      unsigned d = unsigned(text[i] - '0');
-      if (v > (ULLONG_MAX - d) / 10) overflow = true;
-      if (!overflow) v = v * 10 + d;
-    }
-    out.push_back(overflow ? ULLONG_MAX : v);
-  }
-  while (out.size() < 3) out.push_back(0);
-  return out;
-}
-
 bool pluginUpdateAvailable(bool latestKnown, const std::string& installed, const std::string& latest) {
   if (!latestKnown) return false;
-  if (installed.empty()) return true;
-  std::vector<unsigned long long> a = versionNumbers(installed), b = versionNumbers(latest);
-  for (int i = 0; i < 3; ++i)
-    if (a[i] != b[i]) return a[i] < b[i];
-  return false;
+  return installed.empty() || verNewer(latest, installed);
 }
 
 ButtonStates buttonStates(const ButtonInputs& in) {

@@ -13,14 +13,10 @@
 
 namespace lumo {
 
-// A version text read as numbers: every run of decimal digits is one number
-// (everything else only separates), padded with zeros to at least three.
-// A run too long for 64 bits reads as the largest value.
-std::vector<unsigned long long> versionNumbers(const std::string& text);
-
 // The plugin row offers "Install"/"Update": only once the latest release is
 // known; always when the installed version is unknown (empty); otherwise
-// when the installed numbers are smaller, comparing the first three.
+// when the latest is newer by the launcher's version rule (lumo::verNewer:
+// runs of digits, padded to three numbers, the first three compared).
 bool pluginUpdateAvailable(bool latestKnown, const std::string& installed, const std::string& latest);
 
 // What the enabling of the window's job buttons depends on.
