@@ -32,13 +32,15 @@ std::vector<std::string> listedAptDats(const std::string& root) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.compare(0, prefix.size(), prefix) != 0) continue;
     std::string entry = line.substr(prefix.size());
+    // Backslashes first, so that a Windows-style trailing separator is
+    // trimmed like a "/" and the pack gets one spelling of its path.
+    std::replace(entry.begin(), entry.end(), '\\', '/');
     while (!entry.empty() && (entry.back() == ' ' || entry.back() == '/')) entry.pop_back();
     if (entry.empty()) continue;
     if (entry == kGlobalWord) {
       out.push_back(root + kGlobalRel);
       continue;
     }
-    std::replace(entry.begin(), entry.end(), '\\', '/');
     bool absolute = entry.find(':') != std::string::npos || entry[0] == '/';
     out.push_back((absolute ? entry : root + entry) + "/Earth nav data/apt.dat");
   }

@@ -55,9 +55,9 @@ static void watch(int fd, const char* path) {
 }
 static int watched(int fd) { return fd >= 0 && fd < MAXFD && g_watch[fd]; }
 
-#define REAL(name, type) \
-  static type real_##name; \
-  if (!real_##name) real_##name = (type)dlsym(RTLD_NEXT, #name)
+#define REAL(name, ret, args) \
+  static ret(*real_##name) args; \
+  if (!real_##name) real_##name = (ret(*) args)dlsym(RTLD_NEXT, #name)
 
 static int do_open(const char* name, int (*real)(const char*, int, ...), const char* path, int flags,
                    mode_t mode) {
@@ -69,7 +69,7 @@ static int do_open(const char* name, int (*real)(const char*, int, ...), const c
 }
 
 int open(const char* path, int flags, ...) {
-  REAL(open, int (*)(const char*, int, ...));
+  REAL(open, int, (const char*, int, ...));
   mode_t mode = 0;
   if (flags & (O_CREAT | O_TMPFILE)) {
     va_list ap;
@@ -81,7 +81,7 @@ int open(const char* path, int flags, ...) {
 }
 
 int open64(const char* path, int flags, ...) {
-  REAL(open64, int (*)(const char*, int, ...));
+  REAL(open64, int, (const char*, int, ...));
   mode_t mode = 0;
   if (flags & (O_CREAT | O_TMPFILE)) {
     va_list ap;
@@ -93,7 +93,7 @@ int open64(const char* path, int flags, ...) {
 }
 
 int openat(int dirfd, const char* path, int flags, ...) {
-  REAL(openat, int (*)(int, const char*, int, ...));
+  REAL(openat, int, (int, const char*, int, ...));
   mode_t mode = 0;
   if (flags & (O_CREAT | O_TMPFILE)) {
     va_list ap;
@@ -118,17 +118,17 @@ static FILE* do_fopen(FILE* (*real)(const char*, const char*), const char* path,
 }
 
 FILE* fopen(const char* path, const char* mode) {
-  REAL(fopen, FILE* (*)(const char*, const char*));
+  REAL(fopen, FILE*, (const char*, const char*));
   return do_fopen(real_fopen, path, mode);
 }
 
 FILE* fopen64(const char* path, const char* mode) {
-  REAL(fopen64, FILE* (*)(const char*, const char*));
+  REAL(fopen64, FILE*, (const char*, const char*));
   return do_fopen(real_fopen64, path, mode);
 }
 
 ssize_t write(int fd, const void* buf, size_t n) {
-  REAL(write, ssize_t (*)(int, const void*, size_t));
+  REAL(write, ssize_t, (int, const void*, size_t));
   if (armed("write") && watched(fd)) {
     long room = g_after - g_passed;
     if (room <= 0) return fail();
@@ -141,7 +141,7 @@ ssize_t write(int fd, const void* buf, size_t n) {
 }
 
 ssize_t read(int fd, void* buf, size_t n) {
-  REAL(read, ssize_t (*)(int, void*, size_t));
+  REAL(read, ssize_t, (int, void*, size_t));
   if (armed("read") && watched(fd)) {
     long room = g_after - g_passed;
     if (room <= 0) return fail();
@@ -154,13 +154,13 @@ ssize_t read(int fd, void* buf, size_t n) {
 }
 
 int fsync(int fd) {
-  REAL(fsync, int (*)(int));
+  REAL(fsync, int, (int));
   if (armed("fsync") && watched(fd)) return fail();
   return real_fsync(fd);
 }
 
 int close(int fd) {
-  REAL(close, int (*)(int));
+  REAL(close, int, (int));
   int hit = armed("close") && watched(fd);
   if (fd >= 0 && fd < MAXFD) g_watch[fd] = 0;
   int r = real_close(fd);
@@ -169,7 +169,7 @@ int close(int fd) {
 }
 
 int rename(const char* from, const char* to) {
-  REAL(rename, int (*)(const char*, const char*));
+  REAL(rename, int, (const char*, const char*));
   if (armed("rename") && (matches(from) || matches(to))) return fail();
   if (armed("rename-lose") && (matches(from) || matches(to))) {
     unlink(to);
