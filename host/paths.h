@@ -1,0 +1,66 @@
+// The operating-system layer beneath the launcher: path conventions, the
+// home, temporary and configuration folders, the single-instance lock, the
+// "is X-Plane running" test, quiet spawning of outside programs, and the
+// saved restore-on-quit choice.
+//
+// Paths are plain strings with forward slashes. homeDir and configDir return
+// folders without a trailing "/" (empty when unknown); tempDir always ends in
+// "/". Roots handed around the launcher end in exactly one "/".
+//
+// Calling order: start-up calls acquireSingleLock once (it may wait about
+// 12 s for a launcher that is closing), then loadQuitRestore; everything else
+// may be called from any thread at any time.
+//
+// Failure: nothing here throws or logs. acquireSingleLock answers false when
+// the lock could not be had; simRunning answers false when /proc cannot be
+// read; runQuiet reports only whether the child could be started, and the
+// caller judges its exit status. An unknown configuration folder means
+// nothing is saved and the defaults apply.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace lumo {
+
+// s with every backslash replaced by a slash.
+std::string slashes(const std::string& s);
+// s with "/" appended when s is not empty and does not end in "/".
+std::string withSlash(const std::string& s);
+
+// $HOME when set and not empty, else the password database's home of the
+// real user, else empty. No trailing "/".
+std::string homeDir();
+// $TMPDIR when set and not empty, else "/tmp"; always ends in "/".
+std::string tempDir();
+// $XDG_CONFIG_HOME/Taxilume, else $HOME/.config/Taxilume, else the password
+// database's home + "/.config/Taxilume", else empty. Not created here.
+std::string configDir();
+
+// Takes the advisory lock on tempDir() + "taxilume-launcher.lock": up to 24
+// attempts 500 ms apart. True: this process holds it until it ends (the
+// descriptor is kept open on purpose).
+bool acquireSingleLock();
+
+// True when another process runs an executable whose path (slashes,
+// ASCII-lower-cased) is longer than prefix and starts with it. Callers pass
+// the X-Plane root, lower-cased the same way, so any program running from
+// inside that folder counts. The calling process never counts.
+bool simRunning(const std::string& prefix);
+
+// Runs argv (argv[0] looked up on the search path, no shell) with stdout and
+// stderr on /dev/null, and waits for it. False when it could not be started
+// (exitCode untouched); otherwise true with its exit status in exitCode, 1
+// when a signal ended it.
+bool runQuiet(const std::vector<std::string>& argv, int& exitCode);
+
+// The saved "Restore original scenery lights on X-Plane quit" choice:
+// configDir() + "/restore-on-quit.txt". Only a first line of exactly "0" or
+// "false" means unchecked; anything else, or no file, means checked.
+bool loadQuitRestore();
+// Writes "1" or "0" (no line end) in place, creating the configuration
+// folder first. Errors are not reported; the next start falls back to the
+// default.
+void saveQuitRestore(bool restoreOnQuit);
+
+}  // namespace lumo

@@ -1,0 +1,49 @@
+// Installing and updating the Taxilume plugin from the server: download the
+// published package (a zip), check it, unpack it with the system's tar or
+// unzip into a staging folder, copy its "Taxilume" folder into the plugin
+// folder, keep the previous plugin file as ".bak-" + the new version, and
+// record the version in version.txt.
+//
+// Calling order: the plugin job calls installPlugin with the newest release
+// (lumo::fetchLatest for "xplane"); it refuses while X-Plane runs and while
+// a suppression pass is in force. installedVersion reads version.txt back
+// for the refresh.
+//
+// The package is not trusted: its published version must be a plain version
+// text (it becomes part of file names), and every archive entry is listed
+// before anything is unpacked - absolute names, "..", backslashes, links,
+// devices and duplicates refuse the whole package. What was unpacked is
+// walked without following links before a single file is copied.
+//
+// Failure: bool + error text, which the job logs with "!! ". Before the copy
+// into the plugin folder starts, nothing in X-Plane has changed.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "engine/log.h"
+#include "server/api.h"
+
+namespace lumo {
+
+constexpr std::size_t kMinPluginBytes = 1024;
+
+// Downloads release from host:port and installs it into pluginDir (root +
+// "Resources/plugins/Taxilume"). True when the new plugin is in place.
+bool installPlugin(const std::string& root, const std::string& pluginDir, const std::string& host,
+                   int port, const Release& release, const LogFn& log, std::string& error);
+
+// Unpacks the zip at zip into the existing folder, after checking every
+// entry, with /usr/bin/tar, then tar, then unzip.
+bool extractZip(const std::string& zip, const std::string& folder, std::string& error);
+
+// A version text safe to put in a file name: 1 to 64 of letters, digits,
+// ".", "-", "_", "+", and not "." or "..".
+bool plainVersion(const std::string& version);
+
+// The first line of pluginDir/version.txt without trailing "\n", "\r" and
+// blanks; empty when unreadable ("version unknown").
+std::string installedVersion(const std::string& pluginDir);
+
+}  // namespace lumo
