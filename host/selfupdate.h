@@ -36,6 +36,10 @@ std::string selfPath();
 // as numbers (missing ones count as 0); anything after the third is ignored.
 bool verNewer(const std::string& candidate, const std::string& current);
 
+// A published version text that is safe to put into file names and log
+// lines: 1 to 64 of letters, digits, ".", "-", "_", "+", and not "." or "..".
+bool plainVersion(const std::string& version);
+
 // Fetches the newest kLauncherProduct release from host:port and installs
 // it over selfPath() when newer. updated becomes true only when a new build
 // was put in place. True when current or updated.

@@ -23,6 +23,7 @@
 #include <string>
 
 #include "engine/log.h"
+#include "host/selfupdate.h"  // plainVersion
 #include "server/api.h"
 
 namespace lumo {
@@ -37,10 +38,6 @@ bool installPlugin(const std::string& root, const std::string& pluginDir, const 
 // Unpacks the zip at zip into the existing folder, after checking every
 // entry, with /usr/bin/tar, then tar, then unzip.
 bool extractZip(const std::string& zip, const std::string& folder, std::string& error);
-
-// A version text safe to put in a file name: 1 to 64 of letters, digits,
-// ".", "-", "_", "+", and not "." or "..".
-bool plainVersion(const std::string& version);
 
 // The first line of pluginDir/version.txt without trailing "\n", "\r" and
 // blanks; empty when unreadable ("version unknown").

@@ -1,0 +1,181 @@
+#include "host/selfupdate.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "host/paths.h"
+#include "net/net.h"
+#include "server/api.h"
+
+namespace lumo {
+
+namespace {
+
+std::vector<long> versionNumbers(const std::string& v) {
+  std::vector<long> nums;
+  size_t i = 0;
+  while (i < v.size()) {
+    if (v[i] < '0' || v[i] > '9') {
+      ++i;
+      continue;
+    }
+    long n = 0;
+    for (; i < v.size() && v[i] >= '0' && v[i] <= '9'; ++i)
+      if (n < 100000000L) n = n * 10 + (v[i] - '0');  // saturate: no overflow on absurd runs
+    nums.push_back(n);
+  }
+  while (nums.size() < 3) nums.push_back(0);
+  return nums;
+}
+
+// Writes all of bytes to a fresh path (an old file or link there is removed
+// first, so nothing is written through a link) and flushes it to disk.
+bool writeFresh(const std::string& path, const std::string& bytes) {
+  ::unlink(path.c_str());
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0755);
+  if (fd < 0) return false;
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ::close(fd);
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  // A power cut after the renames must not leave an empty launcher behind.
+  const bool synced = ::fsync(fd) == 0;
+  return ::close(fd) == 0 && synced;
+}
+
+}  // namespace
+
+std::string selfPath() {
+  static const std::string self = [] {
+    char buf[4096];
+    const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+    return n > 0 ? slashes(std::string(buf, static_cast<size_t>(n))) : std::string();
+  }();
+  return self;
+}
+
+bool verNewer(const std::string& candidate, const std::string& current) {
+  const std::vector<long> a = versionNumbers(candidate), b = versionNumbers(current);
+  for (int i = 0; i < 3; ++i)
+    if (a[i] != b[i]) return a[i] > b[i];
+  return false;
+}
+
+bool plainVersion(const std::string& version) {
+  if (version.empty() || version.size() > 64 || version == "." || version == "..") return false;
+  for (const char c : version) {
+    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                    c == '.' || c == '-' || c == '_' || c == '+';
+    if (!ok) return false;
+  }
+  return true;
+}
+
+bool selfUpdate(const std::string& host, int port, const LogFn& log, bool& updated, std::string& error) {
+  return selfUpdateAt(selfPath(), host, port, log, updated, error);
+}
+
+bool selfUpdateAt(const std::string& self, const std::string& host, int port, const LogFn& log,
+                  bool& updated, std::string& error) {
+  updated = false;
+  Release rel;
+  if (!fetchLatest(host, port, rel, error, kLauncherProduct)) return false;
+  if (!verNewer(rel.version, kLauncherVersion)) return true;
+  // The version goes into the log lines below; a published text with line
+  // breaks or control bytes could forge lines there.
+  if (!plainVersion(rel.version)) {
+    error = "the published launcher version is not a plain version text";
+    return false;
+  }
+
+  std::string path = rel.url;
+  if (path.empty()) {
+    error = "the published launcher has no download";
+    return false;
+  }
+  if (path.compare(0, 4, "http") == 0) {
+    const size_t scheme = path.find("://");
+    const size_t slash = scheme == std::string::npos ? std::string::npos : path.find('/', scheme + 3);
+    if (slash == std::string::npos || path.find(kDefaultHost) == std::string::npos) {
+      error = std::string("the published launcher is not on ") + kDefaultHost;
+      return false;
+    }
+    path = path.substr(slash);
+  }
+  if (path.find(kLauncherProduct) == std::string::npos) {
+    error = "the server answered with " + path + ", which is not a " + kLauncherProduct +
+            " build - skipping the launcher update";
+    return false;
+  }
+
+  say(log, "Launcher " + rel.version + " is out - updating...");
+  std::string body;
+  if (!net::download(host, port, path, body) || body.size() < kMinLauncherBytes) {
+    error = "the launcher download failed or was not a launcher";
+    return false;
+  }
+  if (body.compare(0, 4, "\x7f" "ELF") != 0) {
+    error = "that download was not a program for this system";
+    return false;
+  }
+  if (!replaceSelfAt(self, body, error)) return false;
+  updated = true;
+  say(log, "Launcher updated to " + rel.version + " - restart it to pick it up.");
+  return true;
+}
+
+bool replaceSelf(const std::string& bytes, std::string& error) {
+  return replaceSelfAt(selfPath(), bytes, error);
+}
+
+bool replaceSelfAt(const std::string& self, const std::string& bytes, std::string& error) {
+  if (self.empty()) {
+    error = "could not find my own path";
+    return false;
+  }
+  const std::string fresh = self + ".new", old = self + ".old";
+  ::unlink(old.c_str());
+  if (!writeFresh(fresh, bytes)) {
+    error = "could not write " + fresh;
+    return false;
+  }
+  struct stat st;
+  if (::stat(fresh.c_str(), &st) == 0) ::chmod(fresh.c_str(), (st.st_mode & 07777) | 0111);
+
+  if (::rename(self.c_str(), old.c_str()) != 0) {
+    const std::string why = std::strerror(errno);
+    ::unlink(fresh.c_str());
+    error = "could not move the running launcher aside: " + why;
+    return false;
+  }
+  if (::rename(fresh.c_str(), self.c_str()) != 0) {
+    const std::string why = std::strerror(errno);
+    ::rename(old.c_str(), self.c_str());
+    ::unlink(fresh.c_str());
+    error = "could not put the new launcher in place: " + why;
+    return false;
+  }
+  return true;
+}
+
+void sweepOldSelf() { sweepOldSelfAt(selfPath()); }
+
+void sweepOldSelfAt(const std::string& self) {
+  if (self.empty()) return;
+  std::string name = self + ".old";
+  while (::unlink(name.c_str()) == 0) name += ".old";
+}
+
+}  // namespace lumo
