@@ -1,0 +1,44 @@
+// Streaming cut of a whole airport file into airport blocks.
+//
+// forEachBlock reads lines (ending at LF, one trailing CR removed), groups
+// them into blocks that start at a row whose code (the text before the first
+// space) is 1, 16 or 17, and ends a block at the next header, at "99" or at
+// the end of input. Rows before the first header and from "99" on are written
+// through. Each block is handed to fn with its airport code (blockCode) and
+// its rows, which fn may rewrite; the rows as fn left them are written. Every
+// row written gets a single LF. Only one block is held at a time.
+//
+// It returns false when the input stream failed before its end (a read error
+// is never taken for the end of the file) or when writing failed; changed
+// tells whether any fn call reported a change. The caller owns both streams
+// and decides what a failure means for the file behind them.
+#pragma once
+
+#include <functional>
+#include <istream>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace orvel {
+
+// Text before the first 0x20; a line without one is its own code (a tab
+// does not end the code).
+std::string rowCode(const std::string& line);
+
+// Airport code of a block: token 2 of the first row starting "1302" whose
+// tokens are >= 3 with token 1 "icao_code"; else token 4 of the header row
+// when it has >= 5 tokens; else "".
+std::string blockCode(const std::vector<std::string>& rows);
+
+// Returns true when it changed rows.
+using BlockFn = std::function<bool(const std::string& code, std::vector<std::string>& rows)>;
+
+bool forEachBlock(std::istream& in, std::ostream& out, const BlockFn& fn, bool& changed);
+
+// Read-only walk: the same cut without writing anything. fn returns false to
+// stop early. Returns false on a read error.
+using BlockVisit = std::function<bool(const std::string& code, const std::vector<std::string>& rows)>;
+bool visitBlocks(std::istream& in, const BlockVisit& fn);
+
+}  // namespace orvel
