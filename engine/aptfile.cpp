@@ -7,50 +7,38 @@
 #include <cerrno>
 #include <cstdio>
 #include <fstream>
+#include <ostream>
+#include <streambuf>
+
+#include "engine/rewrite.h"
+#include "scenery/manifest.h"
 
 namespace {
 
-// Whitespace tokens of a row (blank, tab, CR, LF, VT, FF), no empty ones.
-std::vector<std::string> tokens(const std::string& row) {
-  std::vector<std::string> out;
-  size_t i = 0, n = row.size();
-  auto ws = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; };
-  while (i < n) {
-    while (i < n && ws(row[i])) ++i;
-    size_t s = i;
-    while (i < n && !ws(row[i])) ++i;
-    if (i > s) out.emplace_back(row, s, i - s);
-  }
-  return out;
-}
-
-// The whole-file reader's row code: the text before the first blank (a tab
-// does not end it).
-std::string rowCode(const std::string& row) { return row.substr(0, row.find(' ')); }
-
-// The airport code of a block: the 1302 icao_code row when there is one,
-// else token 4 of the header.
-std::string blockCode(const std::vector<std::string>& rows, const std::vector<std::string>& header) {
-  for (const auto& r : rows) {
-    if (r.compare(0, 4, "1302") != 0) continue;
-    auto t = tokens(r);
-    if (t.size() >= 3 && t[1] == "icao_code") return t[2];
-  }
-  return header.size() >= 5 ? header[4] : std::string();
-}
-
-// Buffered writer onto a descriptor that remembers the first failure.
-class Out {
+// An output buffer straight onto a descriptor, so that the rewrite can fsync
+// the very descriptor it wrote (a file stream hides it). The first failing
+// write sticks: later output is dropped and reported as failed.
+class FdBuf : public std::streambuf {
  public:
-  explicit Out(int fd) : fd_(fd) { buf_.reserve(kChunk + 4096); }
-  void row(const std::string& r) {
-    buf_ += r;
-    buf_ += '\n';
-    if (buf_.size() >= kChunk) flush();
+  explicit FdBuf(int fd) : fd_(fd), buf_(1 << 20) { setp(buf_.data(), buf_.data() + buf_.size()); }
+  ~FdBuf() override = default;
+  bool ok() const { return ok_; }
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (!drain()) return traits_type::eof();
+    if (!traits_type::eq_int_type(c, traits_type::eof())) {
+      *pptr() = traits_type::to_char_type(c);
+      pbump(1);
+    }
+    return traits_type::not_eof(c);
   }
-  void flush() {
-    const char* p = buf_.data();
-    size_t n = buf_.size();
+  int sync() override { return drain() ? 0 : -1; }
+
+ private:
+  bool drain() {
+    const char* p = pbase();
+    size_t n = static_cast<size_t>(pptr() - pbase());
     while (ok_ && n > 0) {
       ssize_t w = ::write(fd_, p, n);
       if (w < 0 && errno == EINTR) continue;
@@ -61,15 +49,44 @@ class Out {
       p += w;
       n -= static_cast<size_t>(w);
     }
-    buf_.clear();
+    setp(buf_.data(), buf_.data() + buf_.size());
+    return ok_;
   }
-  bool ok() const { return ok_; }
-
- private:
-  static constexpr size_t kChunk = 1 << 20;
   int fd_;
   bool ok_ = true;
-  std::string buf_;
+  std::vector<char> buf_;
+};
+
+// The per-block work of one file: look the block's airport up, point a copy
+// of the base scope at its geometry, record what will be taken, then split.
+struct ClaimBlocks {
+  const orveldb::ScopeMap& scopes;
+  const orvel::SuppressScope& base;
+  std::vector<std::string>& touched;
+  orveldb::TakenMap* taken;
+  int splits = 0;
+
+  bool operator()(const std::string& code, std::vector<std::string>& rows) {
+    auto it = scopes.find(code);
+    if (it == scopes.end()) return false;
+    touched.push_back(code);
+    const orveldb::AirportScope& a = it->second;
+    orvel::SuppressScope s = base;
+    s.leads = a.lead.empty() ? nullptr : &a.lead;
+    s.bars = a.bars.empty() ? nullptr : &a.bars;
+    s.barx = (s.bars && a.barx.size() == a.bars.size()) ? &a.barx : nullptr;
+    s.network = a.network.empty() ? nullptr : &a.network;
+    if (!s.leads && !s.bars && !s.network) return false;
+    if (taken) {
+      // From the rows as they are before the split below changes them.
+      std::vector<orveldb::TakenRun> runs = orveldb::takenByPass(rows, s);
+      if (!runs.empty()) (*taken)[code] = std::move(runs);
+    }
+    int n = 0;
+    bool changed = orvel::splitBlockLights(rows, s, n);
+    splits += n;
+    return changed;
+  }
 };
 
 }  // namespace
@@ -88,44 +105,16 @@ bool rewriteBlocks(const std::string& path, bool& changed, const BlockFn& fn) {
   // The rewritten file takes the original's permissions.
   ::fchmod(fd, mode);
 
-  Out out(fd);
-  std::vector<std::string> block;
-  std::vector<std::string> header;
-  bool open = false;
-  auto finish = [&]() {
-    if (!open) return;
-    if (fn && fn(blockCode(block, header), block)) changed = true;
-    for (const auto& r : block) out.row(r);
-    block.clear();
-    header.clear();
-    open = false;
-  };
-
-  std::string line;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    const std::string code = rowCode(line);
-    if (code == "1" || code == "16" || code == "17") {
-      finish();
-      open = true;
-      header = tokens(line);
-      block.push_back(std::move(line));
-    } else if (!open) {
-      out.row(line);
-    } else if (code == "99") {
-      finish();
-      out.row(line);
-    } else {
-      block.push_back(std::move(line));
-    }
+  bool ok;
+  {
+    FdBuf buf(fd);
+    std::ostream out(&buf);
+    // forEachBlock fails on a read error before the end of the input, so a
+    // file cut short by one can never be renamed over the whole one.
+    ok = forEachBlock(in, out, fn, changed);
+    out.flush();
+    ok = ok && out.good() && buf.ok();
   }
-  // getline ends on a read error as well as at the end of the file; only the
-  // end of the file may be taken for the end of the data. (A failing read()
-  // shows as badbit, without eofbit.)
-  const bool readToEnd = in.eof() && !in.bad();
-  if (readToEnd) finish();
-  out.flush();
-  bool ok = readToEnd && out.ok();
   if (ok && changed && ::fsync(fd) != 0) ok = false;
   if (::close(fd) != 0) ok = false;
   if (!ok || !changed) {
@@ -147,3 +136,71 @@ bool rewriteBlocks(const std::string& path, bool& changed, const BlockFn& fn) {
 }
 
 }  // namespace orvel
+namespace orveldb {
+
+orvel::OpResult suppressAll(const std::string& path,
+                            const ScopeMap& scopes,
+                            const orvel::SuppressScope& base, std::vector<std::string>& touched,
+                            TakenMap* taken,
+                            const std::string& manifestDir) {
+  orvel::OpResult r;
+  r.file = path;
+  if (scopes.empty()) {
+    r.ok = true;
+    r.message = "nothing left to claim";
+    return r;
+  }
+  const std::string backup = path + ".taxilume-orig";
+  const orvel::CutMark mark = manifestDir.empty() ? orvel::readCutMark(path) : orvel::ourMark(manifestDir, path);
+  int64_t size = 0, mtime = 0;
+  const bool hadBackup = orvel::fileStat(backup, size, mtime);
+
+  if (hadBackup) {
+    if (mark.valid && !orvel::markSays(mark, path)) {
+      r.message = path + " changed since Taxilume cut it (a sim or scenery update?) - the copy at " + backup +
+                  " is from BEFORE that change. Delete it (or put it back by hand) before suppressing again.";
+      return r;
+    }
+  } else {
+    if (mark.valid && orvel::markSays(mark, path)) {
+      r.message = "Taxilume already suppressed " + path + " and its backup (" + backup +
+                  ") is gone - restore the scenery (or reinstall the pack) before suppressing again";
+      return r;
+    }
+    if (mark.valid) orvel::clearCutMark(path);
+    if (!orvel::copyFile(path, backup)) {
+      r.message = "backup copy failed for " + path;
+      return r;
+    }
+    orvel::writeMark(path, -1, 0);
+  }
+
+  std::vector<std::string> local;
+  ClaimBlocks claim{scopes, base, local, taken};
+  bool changed = false;
+  const bool ok = orvel::rewriteBlocks(
+      path, changed, [&](const std::string& code, std::vector<std::string>& rows) { return claim(code, rows); });
+  r.changed = changed;
+  r.exclusions = claim.splits;
+  if (!ok) {
+    r.message = "rewrite failed for " + path + " - the original is at " + backup;
+    return r;
+  }
+  touched.insert(touched.end(), local.begin(), local.end());
+  r.ok = true;
+  if (changed) {
+    if (orvel::fileStat(path, size, mtime)) orvel::writeMark(path, size, mtime);
+    r.message = std::to_string(local.size()) + " airport(s), " + std::to_string(claim.splits) + " exclusion(s)";
+    return r;
+  }
+  if (!hadBackup) {
+    // Nothing was taken: the file was never altered, so neither the copy nor
+    // the mark this call made may stay.
+    ::unlink(backup.c_str());
+    orvel::clearCutMark(path);
+  }
+  r.message = local.empty() ? "defines none of them" : "defines " + std::to_string(local.size()) + ", nothing lit to take";
+  return r;
+}
+
+}  // namespace orveldb

@@ -22,20 +22,15 @@
 #include <unordered_map>
 #include <vector>
 
+#include "engine/blocks.h"
+#include "engine/scope.h"
+#include "engine/taken.h"
 #include "scenery/files.h"
 
-namespace orveldb {
-struct AirportScope;
-struct TakenRun;
-}  // namespace orveldb
-
 namespace orvel {
-struct SuppressScope;
 
-// (airport code, block rows in and out) -> true when it changed the rows.
-using BlockFn = std::function<bool(const std::string& code, std::vector<std::string>& rows)>;
-
-// True when P was read to its end and either left alone (changed false) or
+// fn (orvel::BlockFn of engine/blocks.h) gets each block's airport code and
+// rows and returns true when it changed them. True when P was read to its end and either left alone (changed false) or
 // replaced completely (changed true).
 bool rewriteBlocks(const std::string& path, bool& changed, const BlockFn& fn);
 
@@ -49,9 +44,9 @@ namespace orveldb {
 // taken: may be null; manifestDir: the plugin folder whose manifest backs up
 // a missing cut mark, or empty.
 orvel::OpResult suppressAll(const std::string& path,
-                            const std::unordered_map<std::string, AirportScope>& scopes,
+                            const ScopeMap& scopes,
                             const orvel::SuppressScope& base, std::vector<std::string>& touched,
-                            std::unordered_map<std::string, std::vector<TakenRun>>* taken,
+                            TakenMap* taken,
                             const std::string& manifestDir);
 
 }  // namespace orveldb
