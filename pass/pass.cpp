@@ -1,0 +1,181 @@
+#include "pass/pass.h"
+
+#include <algorithm>
+#include <set>
+#include <unordered_map>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "engine/aptfile.h"
+#include "engine/scope.h"
+#include "engine/taken.h"
+#include "pass/choice.h"
+#include "scenery/files.h"
+#include "scenery/manifest.h"
+#include "scenery/order.h"
+#include "scenery/restore.h"
+#include "server/api.h"
+
+namespace lumo {
+
+namespace {
+
+using orveldb::TakenMap;
+
+// The tolerances every block of the pass is tested with (metres).
+orvel::SuppressScope baseScope() {
+  orvel::SuppressScope s{};
+  s.leads = nullptr;
+  s.leadTol = 8.0;
+  s.bars = nullptr;
+  s.barAlong = 5.0;
+  s.barAcross = 8.0;
+  s.barx = nullptr;
+  s.network = nullptr;
+  s.networkTol = 8.0;
+  return s;
+}
+
+// Puts back every file the manifest records (those of this pass included)
+// and every orphaned backup, silently: the caller reports the failure.
+void rollBack(const std::string& pluginDir, const std::string& root) {
+  restoreAll(pluginDir, LogFn(), root, nullptr);
+}
+
+std::string joinStrings(const std::vector<std::string>& v, const std::string& sep) {
+  std::string out;
+  for (size_t i = 0; i < v.size(); ++i) {
+    if (i) out += sep;
+    out += v[i];
+  }
+  return out;
+}
+
+// Checks the manifest against the disk after the file loop; returns the
+// number of mismatches. Rows of files that are gone with their backups (an
+// uninstalled pack) are dropped, which is no failure.
+int checkRecord(const std::string& pluginDir, int airports, const LogFn& log) {
+  nlohmann::json m = orvel::loadManifest(pluginDir);
+  nlohmann::json kept = nlohmann::json::array();
+  std::set<std::string> checked;
+  int failures = 0;
+  bool removed = false;
+  for (const auto& row : m) {
+    const std::string f = orvel::rowText(row, "file");
+    if (f.empty()) {
+      kept.push_back(row);
+      continue;
+    }
+    int64_t size = 0, mtime = 0, bsize = 0, bmtime = 0;
+    const bool exists = orvel::fileStat(f, size, mtime);
+    if (!exists && !orvel::fileStat(f + ".taxilume-orig", bsize, bmtime)) {
+      say(log, "   gone      " + f + " - the pack was uninstalled; dropping its record");
+      removed = true;
+      continue;
+    }
+    kept.push_back(row);
+    if (!checked.insert(f).second) continue;
+    if (!exists || orvel::rowInt(row, "size") != size) {
+      say(log, "!! not what we wrote: " + f);
+      ++failures;
+    }
+  }
+  if (removed) orvel::saveManifest(pluginDir, kept);
+  if (checked.empty() && airports > 0) {
+    say(log, "!! nothing was recorded - the pass did not take.");
+    ++failures;
+  }
+  return failures;
+}
+
+}  // namespace
+
+PassResult applyPass(const std::string& root, const std::string& pluginDir, const Geometry& maps,
+                     const LogFn& log, bool quitRestore, const std::string& host, int port,
+                     const PackScan& scan) {
+  PassResult res;
+  const std::vector<std::string> files = orveldb::aptDatFilesInOrder(root);
+  if (files.empty()) {
+    res.error = "no apt.dat found under " + root;
+    return res;
+  }
+
+  const PackIndex rows = indexPackRows(scan);
+  std::set<std::string> pending;
+  for (const auto& a : maps.airports) pending.insert(a.first);
+
+  PassShared shared;
+  shared.host = host;
+  shared.port = port;
+  {
+    std::string error;
+    if (!fetchOrvelAirports(host, port, shared.orvelAirports, shared.orvelPairs, error)) {
+      say(log, "!! could not read the ORVEL airport list (" + error + ") - taxi networks left lit");
+      // A list read half-way is no list: no network is used in this pass.
+      shared.orvelAirports.clear();
+      shared.orvelPairs.clear();
+    }
+  }
+  shared.hash = kSignatureStart;
+
+  TakenMap taken;
+  const orvel::SuppressScope base = baseScope();
+
+  for (const std::string& file : files) {
+    if (pending.empty()) break;
+    const std::string pack = packName(file);
+    FileChoice choice;
+    std::vector<std::string> touched;
+    for (const std::string& code : pending)
+      chooseAirport(file, pack, code, maps, rows, shared, choice, log);
+
+    const orvel::OpResult r =
+        orveldb::suppressAll(file, choice.scopes, base, touched, &taken, pluginDir);
+    if (!r.ok) {
+      res.error = file + ": " + r.message;
+      rollBack(pluginDir, root);
+      return res;
+    }
+    for (const auto& c : touched) pending.erase(c);
+    for (const auto& c : choice.notSuppressed) {
+      pending.erase(c);
+      ++res.notSuppressed;
+    }
+    if (r.changed) {
+      if (!orveldb::recordPass(pluginDir, file, touched, passSignature(maps.rev, shared.hash),
+                               "launcher", quitRestore)) {
+        // A changed file the manifest does not know could not be restored
+        // or checked later: undo the pass rather than report success.
+        res.error = file + ": could not record it in the manifest";
+        rollBack(pluginDir, root);
+        return res;
+      }
+      ++res.files;
+      res.exclusions += r.exclusions;
+    }
+    res.airports += static_cast<int>(touched.size());
+    if (choice.ownMapAirports > 0) ++res.ownMapPacks;
+
+    std::string line = "   " + file + "  - " + r.message;
+    if (choice.ownMapAirports > 0)
+      line += "  [" + joinStrings(choice.ownMapPublishers, ", ") + "'s map]";
+    else if (!pack.empty())
+      line += "  [base map]";
+    say(log, line);
+  }
+
+  if (checkRecord(pluginDir, res.airports, log) > 0) {
+    rollBack(pluginDir, root);
+    res.error = "the scenery changed behind us - the originals were put back";
+    return res;
+  }
+
+  for (const auto& e : taken) res.takenRuns += static_cast<int>(e.second.size());
+  if (!taken.empty() && !writeTaken(pluginDir, maps.rev, taken))
+    say(log, "!! could not record what was darkened - the field will be dark when nobody is controlling");
+  res.ok = true;
+  return res;
+}
+
+}  // namespace lumo
