@@ -37,7 +37,7 @@ using BlockFn = std::function<bool(const std::string& code, std::vector<std::str
 bool forEachBlock(std::istream& in, std::ostream& out, const BlockFn& fn, bool& changed);
 
 // Read-only walk: the same cut without writing anything. fn returns false to
-// stop early. Returns false on a read error.
+// stop early; the walk then returns false, as it does on a read error.
 using BlockVisit = std::function<bool(const std::string& code, const std::vector<std::string>& rows)>;
 bool visitBlocks(std::istream& in, const BlockVisit& fn);
 

@@ -9,6 +9,7 @@
 // outlive it. Nothing fails; null or empty geometry answers false.
 #pragma once
 
+#include <array>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -19,7 +20,7 @@ namespace orvel {
 using Line = std::vector<Pt>;
 using Lines = std::vector<Line>;
 // One extent record per bar segment: before, after, left, right (metres).
-using BarExtent = std::vector<double>;
+using BarExtent = std::array<double, 4>;
 using BarExtents = std::vector<std::vector<BarExtent>>;
 }  // namespace orvel
 

@@ -35,11 +35,13 @@ namespace lumo {
 
 // The record's exact text: compact JSON, keys in byte order, coordinates
 // rounded to 7 decimals. Airport codes that are not valid UTF-8 are written
-// with each invalid byte replaced by U+FFFD, so one odd scenery file can
-// never stop the pass.
+// with the launcher's one reversible encoding of stray bytes
+// (lumo::textForJson, scenery/files.h), so one odd scenery file can never
+// stop the pass and the code can still be told apart from every other.
 std::string takenJson(const std::string& rev, const orveldb::TakenMap& taken);
 
-// Replaces dir + "/tlm_taken.json" atomically with takenJson(rev, taken).
+// Replaces dir + "/tlm_taken.json" with takenJson(rev, taken) through the
+// crash-safe replace (temporary beside it, fsync, rename, folder fsync).
 bool writeTaken(const std::string& dir, const std::string& rev, const orveldb::TakenMap& taken,
                 std::string* err = nullptr);
 
