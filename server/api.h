@@ -82,4 +82,9 @@ bool fetchOrvelAirports(const std::string& host, int port, std::set<std::string>
 bool fetchOrvelNet(const std::string& host, int port, const std::string& icao,
                    const std::string& publisher, OrvelNet& net, std::string& error);
 
+// The reading half of fetchOrvelNet: one network answer's body, with the same
+// results and messages (an empty body is "no answer for " + icao).
+bool readOrvelNet(const std::string& body, const std::string& icao, OrvelNet& net,
+                  std::string& error);
+
 }  // namespace lumo

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <set>
 #include <sstream>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <thread>
 
@@ -168,6 +169,12 @@ bool Server::start(const std::string& folder, int port, std::string& error) {
   // stop() waits until idle kept-alive connections time out; a short idle
   // time keeps stopping quick (the launcher reconnects when it must).
   im->svr.set_keep_alive_timeout(1);
+  // The library's default also sets SO_REUSEPORT, which lets a second server
+  // share a port in use without a word; only the address is reused here.
+  im->svr.set_socket_options([](int sock) {
+    int yes = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
   im->svr.set_pre_routing_handler([im](const httplib::Request& req, httplib::Response&) {
     std::lock_guard<std::mutex> lock(im->mtx);
     ++im->requests;
