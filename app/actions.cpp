@@ -7,8 +7,10 @@
 
 #include <cerrno>
 #include <chrono>
+#include <filesystem>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 
 #include "app/check.h"
@@ -123,6 +125,12 @@ bool doSuppress() {
     std::lock_guard<std::mutex> lock(g_app.mtx);
     quitRestore = g_app.restoreOnQuit;
   }
+
+  // The manifest and the taken record live in the plugin folder; before the
+  // plugin is installed it does not exist yet, and the pass could record
+  // nothing (and would roll itself back).
+  std::error_code ec;
+  std::filesystem::create_directories(w.pluginDir, ec);
 
   g_app.say("Restoring any previous pass...");
   lumo::restoreAll(w.pluginDir, LOG, w.root, nullptr);
