@@ -201,8 +201,14 @@ bool installPlugin(const std::string& root, const std::string& pluginDir, const 
   fs::remove_all(stage, ec);
   fs::create_directories(stage, ec);
   say(log, "Unpacking...");
-  if (!extractZip(download, stage, error)) {
+  // From here on every outcome removes the working files: a refused
+  // package must not stay unpacked in the shared temporary folder.
+  const auto cleanUp = [&] {
     fs::remove(download, ec);
+    fs::remove_all(stage, ec);
+  };
+  if (!extractZip(download, stage, error)) {
+    cleanUp();
     return false;
   }
 
@@ -211,19 +217,22 @@ bool installPlugin(const std::string& root, const std::string& pluginDir, const 
   if (::lstat(package.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || ::lstat(xplPath(package).c_str(), &st) != 0 ||
       !S_ISREG(st.st_mode)) {
     error = "the package did not contain Taxilume.xpl";
+    cleanUp();
     return false;
   }
 
   // No plugin file yet (a first installation): simply no backup.
   orvel::copyFile(xplPath(pluginDir), xplPath(pluginDir) + ".bak-" + version);
-  if (!copyTree(package, pluginDir, error)) return false;
+  if (!copyTree(package, pluginDir, error)) {
+    cleanUp();
+    return false;
+  }
 
   {
     std::ofstream out(pluginDir + "/" + kPluginVersionFile, std::ios::binary | std::ios::trunc);
     out << version;
   }
-  fs::remove(download, ec);
-  fs::remove_all(stage, ec);
+  cleanUp();
   say(log, "Installed Taxilume " + version + ".");
   return true;
 }

@@ -1,0 +1,313 @@
+#include "plugin/install.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <map>
+
+#include <nlohmann/json.hpp>
+
+#include "host/host_support.h"
+#include "host/xplane.h"
+#include "plugin/zipcheck.h"
+#include "support/tmpdir.h"
+#include "tools/devserver/devserver.h"
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+namespace {
+
+const std::string kXplData = "plugin build ";
+
+json entry(const std::string& name, const std::string& data = "", int size = 0, int mode = 0100644) {
+  return {{"name", name}, {"data", data}, {"size", size}, {"mode", mode}};
+}
+
+// A package that installs: the plugin file, a folder and a resource file.
+json goodPackage(const std::string& tag) {
+  return json::array({entry("Taxilume/", "", 0, 040755), entry("Taxilume/lin_x64/Taxilume.xpl", kXplData + tag, 1500),
+                      entry("Taxilume/resources/readme.txt", "read me " + tag)});
+}
+
+void makeZip(const std::string& out, const json& spec) {
+  int status = 0;
+  const std::string msg =
+      tl::runOutput({"/bin/sh", "-c", "exec python3 \"$0\" \"$1\" \"$2\" 2>&1",
+                     std::string(TL_SOURCE_DIR) + "/tests/plugin/make_zip.py", out, spec.dump()},
+                    &status);
+  ASSERT_EQ(status, 0) << msg;
+}
+
+// Every path below dir (relative) with its content, "->target" for links.
+std::map<std::string, std::string> tree(const std::string& dir) {
+  std::map<std::string, std::string> t;
+  std::error_code ec;
+  if (!fs::exists(fs::symlink_status(dir, ec))) return t;
+  for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::recursive_directory_iterator();
+       it.increment(ec)) {
+    const std::string rel = fs::relative(it->path(), dir).string();
+    if (it->is_symlink()) t[rel] = "->" + fs::read_symlink(it->path()).string();
+    else if (it->is_regular_file()) t[rel] = tl::readFile(it->path().string());
+    else t[rel + "/"] = "";
+  }
+  return t;
+}
+
+// Which archive tools the search path offers; /usr/bin/tar (GNU tar here,
+// which cannot read a zip) is always tried first by its full path.
+enum class Tools { GnuTarOnly, Bsdtar, Unzip };
+const char* toolName(Tools t) {
+  return t == Tools::GnuTarOnly ? "GNU tar only" : t == Tools::Bsdtar ? "bsdtar as tar" : "unzip";
+}
+
+class Install : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root = tmp / "X-Plane 12/";
+    tl::writeFile(root + "X-Plane-x86_64", "");
+    pluginDir = lumo::pluginDirOf(root);
+    temp = tmp / "t";
+    fs::create_directories(temp);
+    outside = tmp / "outside";
+    tl::writeFile(outside + "/target", "precious");
+    fs::create_directories(site / "files");
+    std::string err;
+    ASSERT_TRUE(server.start(site.path(), 0, err)) << err;
+    env.set("TMPDIR", temp);
+  }
+  // Serves spec as /files/<name>.
+  std::string serveZip(const std::string& name, const json& spec) {
+    makeZip(site / ("files/" + name), spec);
+    return "/files/" + name;
+  }
+  bool install(const std::string& version, const std::string& url, Tools tools = Tools::Bsdtar) {
+    const std::string bin = tmp / ("bin-" + std::to_string(static_cast<int>(tools)));
+    fs::create_directories(bin);
+    if (tools == Tools::Bsdtar && !fs::exists(fs::symlink_status(bin + "/tar")))
+      fs::create_symlink("/usr/bin/bsdtar", bin + "/tar");
+    if (tools == Tools::Unzip && !fs::exists(fs::symlink_status(bin + "/unzip")))
+      fs::create_symlink("/usr/bin/unzip", bin + "/unzip");
+    tl::EnvGuard path;
+    path.set("PATH", bin);
+    log.clear();
+    error.clear();
+    return lumo::installPlugin(root, pluginDir, "127.0.0.1", server.port(), lumo::Release{version, url, ""},
+                               [this](const std::string& l) { log.push_back(l); }, error);
+  }
+  tl::TempDir tmp, site;
+  tl::EnvGuard env;
+  devserver::Server server;
+  std::string root, pluginDir, temp, outside, error;
+  std::vector<std::string> log;
+};
+
+TEST_F(Install, FirstInstallThenUpdateKeepsTheOldPluginFile) {
+  for (Tools tools : {Tools::Bsdtar, Tools::Unzip}) {
+    fs::remove_all(pluginDir);
+    tl::writeFile(pluginDir + "/resources/publishers.json", "{}");  // not in the package: left alone
+    ASSERT_TRUE(install("1.4.2", serveZip("p142.zip", goodPackage("1.4.2")), tools)) << toolName(tools) << error;
+    EXPECT_EQ(log, (std::vector<std::string>{"Downloading 1.4.2...", "Unpacking...", "Installed Taxilume 1.4.2."}));
+    EXPECT_EQ(tree(pluginDir), (std::map<std::string, std::string>{
+                                   {"lin_x64/", ""},
+                                   {"lin_x64/Taxilume.xpl", kXplData + "1.4.2" + std::string(1500, 'x')},
+                                   {"resources/", ""},
+                                   {"resources/publishers.json", "{}"},
+                                   {"resources/readme.txt", "read me 1.4.2"},
+                                   {"version.txt", "1.4.2"}}))
+        << "no backup on a first installation; " << toolName(tools);
+    EXPECT_EQ(lumo::installedVersion(pluginDir), "1.4.2");
+    EXPECT_TRUE(tree(temp).empty()) << "download and staging folder are cleaned up";
+
+    // An absolute URL on the default host: only its path is used, on the
+    // configured server.
+    serveZip("p20.zip", goodPackage("2.0"));
+    ASSERT_TRUE(install("2.0", "https://api.taxilume.net/files/p20.zip", tools)) << error;
+    EXPECT_EQ(tl::readFile(lumo::xplPath(pluginDir) + ".bak-2.0"), kXplData + "1.4.2" + std::string(1500, 'x'));
+    EXPECT_EQ(tl::readFile(lumo::xplPath(pluginDir)), kXplData + "2.0" + std::string(1500, 'x'));
+    EXPECT_EQ(tl::readFile(pluginDir + "/version.txt"), "2.0");
+  }
+}
+
+TEST_F(Install, RefusedBeforeThePluginFolderChanges) {
+  tl::writeFile(lumo::xplPath(pluginDir), "installed");
+  tl::writeFile(pluginDir + "/version.txt", "1.0");
+  const auto before = tree(pluginDir);
+  const std::string good = serveZip("good.zip", goodPackage("9"));
+  tl::writeFile(site / "files/small.zip", "PK" + std::string(1021, 'x'));
+  tl::writeFile(site / "files/1024.bin", std::string(1024, 'x'));
+  tl::writeFile(site / "files/page.html", "<html>" + std::string(2000, ' ') + "</html>");
+  serveZip("other.zip", json::array({entry("Plugin/lin_x64/Taxilume.xpl", "", 1500)}));
+  serveZip("noxpl.zip", json::array({entry("Taxilume/lin_x64/readme.txt", "", 1500)}));
+  struct Case {
+    std::string version, url, error;
+  } cases[] = {
+      {"1.5", "https://elsewhere.example/files/good.zip", "the published download is not on api.taxilume.net"},
+      {"1.5", "https://api.taxilume.net", "the published download is not on api.taxilume.net"},
+      {"1.5", "/files/missing.zip", "download failed: 127.0.0.1/files/missing.zip"},
+      {"1.5", "/files/small.zip", "the download was only 1023 bytes - that is not a plugin"},
+      {"1.5", "/files/1024.bin", "that download was not a plugin package"},  // passes the size check
+      {"1.5", "/files/page.html", "that download was not a plugin package"},
+      {"1.5", "/files/other.zip", "the package did not contain Taxilume.xpl"},
+      {"1.5", "/files/noxpl.zip", "the package did not contain Taxilume.xpl"},
+      {"../../escape", good, "the published plugin version is not a plain version text"},
+      {"1.5/x", good, "the published plugin version is not a plain version text"},
+      {"", good, "the published plugin version is not a plain version text"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_FALSE(install(c.version, c.url)) << c.url;
+    EXPECT_EQ(error, c.error) << c.version << " " << c.url;
+    EXPECT_EQ(tree(pluginDir), before) << c.url;
+    EXPECT_TRUE(tree(temp).empty()) << "working files are removed: " << c.url;
+  }
+  EXPECT_TRUE(tree(tmp / "escape").empty());
+  EXPECT_FALSE(fs::exists(tmp / "escape.zip"));
+
+  // X-Plane running from the root, and a pass in force, refuse up front.
+  tl::copyExe("/bin/sleep", root + "Resources/sleeper");
+  {
+    tl::Child sim = tl::Child::start({root + "Resources/sleeper", "30"});
+    EXPECT_FALSE(install("1.5", good));
+    EXPECT_EQ(error, "X-Plane is running - close it first (the plugin file is locked while the sim is up)");
+  }
+  tl::writeFile(pluginDir + "/orvel_manifest.json", R"([{"file":"/x/apt.dat","icao":"EDDF"}])");
+  EXPECT_FALSE(install("1.5", good));
+  EXPECT_EQ(error, "the scenery is still suppressed - restore it before changing the plugin");
+  EXPECT_TRUE(log.empty());
+}
+
+TEST_F(Install, NoToolThatReadsAZip) {
+  ASSERT_FALSE(install("1.5", serveZip("good.zip", goodPackage("1.5")), Tools::GnuTarOnly));
+  EXPECT_EQ(error, "the download could not be unpacked - this system has no tar that reads a zip, and no unzip");
+  EXPECT_FALSE(fs::exists(lumo::xplPath(pluginDir)));
+  EXPECT_TRUE(tree(temp).empty()) << "working files are removed";
+}
+
+// Hostile packages, each through each tool: refused before anything leaves
+// the staging folder, and nothing written or linked outside it.
+TEST_F(Install, HostilePackagesAreRefused) {
+  const std::string xpl = "Taxilume/lin_x64/Taxilume.xpl";
+  auto with = [&](std::vector<json> extra) {
+    json spec = goodPackage("evil");
+    for (auto& e : extra) spec.push_back(e);
+    return spec;
+  };
+  struct Case {
+    std::string what;
+    json spec;  // null: built below with the zip program
+    std::string error;
+  };
+  std::vector<Case> cases = {
+      {"dot-dot", with({entry("../escape.txt", "owned")}),
+       R"(refusing the package: the entry "../escape.txt" climbs out of its folder)"},
+      {"dot-dot inside", with({entry("Taxilume/../../escape.txt", "owned")}),
+       R"(refusing the package: the entry "Taxilume/../../escape.txt" climbs out of its folder)"},
+      {"absolute", with({entry(tmp / "escape.txt", "owned")}),
+       "refusing the package: the entry \"" + tmp / "escape.txt" + "\" has an absolute name"},
+      {"backslash", with({entry("Taxilume\\..\\..\\escape.txt", "owned")}),
+       R"(refusing the package: the entry "Taxilume\..\..\escape.txt" has a backslash in its name)"},
+      {"link to a file", with({entry("Taxilume/lin_x64/extra.xpl", outside + "/target", 0, 0120777)}),
+       R"(refusing the package: the entry "Taxilume/lin_x64/extra.xpl" is a link)"},
+      {"link then write through it",
+       json::array({entry("Taxilume/d", outside, 0, 0120777), entry("Taxilume/d/target", "owned", 1500),
+                    entry(xpl, "")}),
+       R"(refusing the package: the entry "Taxilume/d" is a link)"},
+      {"device", with({entry("Taxilume/dev", "", 0, 020644)}),
+       R"(refusing the package: the entry "Taxilume/dev" is a device or special file)"},
+      {"fifo", with({entry("Taxilume/fifo", "", 0, 010644)}),
+       R"(refusing the package: the entry "Taxilume/fifo" is a device or special file)"},
+      {"duplicate", with({entry(xpl, "second")}),
+       R"(refusing the package: the entry "Taxilume/lin_x64/Taxilume.xpl" appears twice)"},
+      {"file used as folder", with({entry("Taxilume/lin_x64/Taxilume.xpl/x", "")}),
+       R"(refusing the package: the entry "Taxilume/lin_x64/Taxilume.xpl" is both a file and a folder)"},
+      {"dot part", with({entry("Taxilume/./x", "")}),
+       R"(refusing the package: the entry "Taxilume/./x" has an empty or "." part in its name)"},
+      {"control bytes", with({entry("Taxilume/a\nb", "")}),
+       R"(refusing the package: the entry "Taxilume/a?b" has control characters in its name)"},
+      {"local name differs", with({entry("Taxilume/zz/escape.txt", "owned"),
+                                   json{{"rename_local", {"Taxilume/zz/escape.txt", "Taxilume/../escape.txt"}}}}),
+       R"(refusing the package: the entry "Taxilume/zz/escape.txt" is named differently inside)"},
+      {"zip --symlinks", nullptr, R"(refusing the package: the entry "Taxilume/resources" is a link)"},
+      {"zip -P", nullptr, R"(refusing the package: the entry "Taxilume/lin_x64/Taxilume.xpl" is encrypted)"},
+  };
+  // Packages made by the zip program itself: a stored link, and encryption
+  // (which would make unzip wait for a password on the launcher's stdin).
+  const std::string src = tmp / "src";
+  tl::writeFile(src + "/" + xpl, std::string(1500, 'x'));
+  fs::create_directory_symlink(outside, src + "/Taxilume/resources");
+  int status = 0;
+  tl::runOutput({"/bin/sh", "-c", "cd \"$0\" && zip -q -0 -r --symlinks \"$1\" Taxilume", src, site / "files/zip-symlinks.zip"},
+                &status);
+  ASSERT_EQ(status, 0);
+  fs::remove(src + "/Taxilume/resources");
+  tl::runOutput({"/bin/sh", "-c", "cd \"$0\" && zip -q -0 -r -P secret \"$1\" Taxilume", src, site / "files/zip-P.zip"},
+                &status);
+  ASSERT_EQ(status, 0);
+
+  tl::writeFile(lumo::xplPath(pluginDir), "installed");
+  const auto before = tree(pluginDir);
+  const auto outsideBefore = tree(outside);
+  for (const Case& c : cases) {
+    std::string url = c.spec.is_null() ? (c.what == "zip -P" ? "/files/zip-P.zip" : "/files/zip-symlinks.zip")
+                                       : serveZip("evil.zip", c.spec);
+    for (Tools tools : {Tools::GnuTarOnly, Tools::Bsdtar, Tools::Unzip}) {
+      EXPECT_FALSE(install("6.6", url, tools)) << c.what << ", " << toolName(tools);
+      EXPECT_EQ(error, c.error) << c.what << ", " << toolName(tools);
+      EXPECT_EQ(tree(pluginDir), before) << c.what << ", " << toolName(tools);
+      EXPECT_EQ(tree(outside), outsideBefore) << c.what << ", " << toolName(tools);
+      EXPECT_TRUE(tree(temp).empty()) << c.what << ": working files are removed";
+    }
+  }
+  for (const auto& e : fs::recursive_directory_iterator(tmp.path()))
+    EXPECT_NE(e.path().filename(), "escape.txt") << e.path();
+}
+
+// The second line of defence: whatever a tool unpacked is walked without
+// following links, and only plain folders and the listed files pass.
+TEST(CheckUnpacked, OnlyListedPlainFilesPass) {
+  tl::TempDir tmp;
+  const std::vector<lumo::ZipEntry> listed = {{"Taxilume/", 040755, false}, {"Taxilume/a.txt", 0, false}};
+  std::string error;
+  tl::writeFile(tmp / "Taxilume/a.txt", "a");
+  EXPECT_TRUE(lumo::checkUnpacked(tmp.path(), listed, error)) << error;
+
+  fs::create_symlink("/etc/passwd", tmp / "Taxilume/link");
+  EXPECT_FALSE(lumo::checkUnpacked(tmp.path(), listed, error));
+  EXPECT_EQ(error, R"(refusing the package: the unpacked "Taxilume/link" is a link)");
+  fs::remove(tmp / "Taxilume/link");
+
+  ASSERT_EQ(::mkfifo((tmp / "Taxilume/fifo").c_str(), 0644), 0);
+  EXPECT_FALSE(lumo::checkUnpacked(tmp.path(), listed, error));
+  EXPECT_EQ(error, R"(refusing the package: the unpacked "Taxilume/fifo" is a device or special file)");
+  fs::remove(tmp / "Taxilume/fifo");
+
+  tl::writeFile(tmp / "Taxilume/sub/unlisted.txt", "?");
+  EXPECT_FALSE(lumo::checkUnpacked(tmp.path(), listed, error));
+  EXPECT_EQ(error, R"(refusing the package: the unpacked "Taxilume/sub/unlisted.txt" is not in the archive's list)");
+}
+
+// Links already in the plugin folder or planted in the shared temporary
+// folder are replaced or refused, never written through.
+TEST_F(Install, LinksInTheWayAreNotFollowed) {
+  const std::string url = serveZip("good.zip", goodPackage("3.0"));
+  fs::create_directories(pluginDir + "/lin_x64");
+  fs::create_symlink(outside + "/target", lumo::xplPath(pluginDir));
+  fs::create_symlink(outside + "/target", temp + "/Taxilume-3.0.zip");
+  fs::create_directory_symlink(outside, temp + "/Taxilume-3.0-stage");
+  ASSERT_TRUE(install("3.0", url)) << error;
+  EXPECT_EQ(tl::readFile(outside + "/target"), "precious");
+  EXPECT_EQ(tree(outside), (std::map<std::string, std::string>{{"target", "precious"}}));
+  EXPECT_FALSE(fs::is_symlink(lumo::xplPath(pluginDir)));
+  EXPECT_EQ(tl::readFile(lumo::xplPath(pluginDir)), kXplData + "3.0" + std::string(1500, 'x'));
+  EXPECT_EQ(tl::readFile(lumo::xplPath(pluginDir) + ".bak-3.0"), "precious") << "the old plugin's bytes";
+
+  // A folder of the plugin that is a link elsewhere is refused.
+  fs::remove_all(pluginDir + "/resources");
+  fs::create_directory_symlink(outside, pluginDir + "/resources");
+  EXPECT_FALSE(install("3.0", url));
+  EXPECT_EQ(error, "could not write into the plugin folder: " + pluginDir + "/resources is not a folder");
+  EXPECT_EQ(tree(outside), (std::map<std::string, std::string>{{"target", "precious"}}));
+}
+
+}  // namespace
