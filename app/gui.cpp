@@ -26,6 +26,7 @@
 #include "app/check.h"
 #include "app/startup.h"
 #include "app/state.h"
+#include "ui/probe.h"
 #include "ui/window.h"
 #include "ui/winrules.h"
 
@@ -151,6 +152,7 @@ void renderFrame(ImFont* heading) {
   glClear(GL_COLOR_BUFFER_BIT);
   ImGui_ImplOpenGL3_RenderDrawData(ImGui::GetDrawData());
   glfwSwapBuffers(g_win);
+  probeEndFrame();  // the widget map describes what is on the screen now
 }
 
 // Consumes g_growTo; the window only ever grows.

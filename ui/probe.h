@@ -6,7 +6,8 @@
 // Without the variable every call returns at once.
 //
 // probeItem() after the widget it names; probeEndFrame() once per frame
-// after everything is drawn. File errors are ignored.
+// after the frame was swapped to the screen, so the map never runs ahead of
+// what a screenshot shows. File errors are ignored.
 #pragma once
 
 #include <string>

@@ -309,5 +309,4 @@ void draw(ImFont* headingFont) {
   drawLog();
 
   ImGui::End();
-  probeEndFrame();
 }

@@ -123,6 +123,7 @@ TEST(DeleteOldCopiesJob, DropsOutdatedCopiesAndOnlyTheirManifestRows) {
   for (const std::string& p : {stale, current})
     manifest.push_back({{"file", p}, {"icao", "KXXX"}, {"backup", p + ".taxilume-orig"}, {"size", size},
                         {"mtime", mtime}, {"sig", "r1"}, {"owner", "t"}, {"quitrestore", false}});
+  tl::writeFile(plugin + "/version.txt", "1.0.0");  // the plugin folder exists
   ASSERT_TRUE(orvel::saveManifest(plugin, manifest));
   {
     std::lock_guard<std::mutex> lock(g_app.mtx);

@@ -151,7 +151,10 @@ bool Child::start(const std::vector<std::string>& argv, const std::vector<std::s
 
 bool Child::running() {
   if (pid_ <= 0) return false;
-  return waitpid(pid_, nullptr, WNOHANG | WNOWAIT) == 0;
+  siginfo_t info{};
+  // Looks without reaping, so wait() still gets the status.
+  if (waitid(P_PID, pid_t(pid_), &info, WEXITED | WNOHANG | WNOWAIT) != 0) return false;
+  return info.si_pid == 0;
 }
 
 bool Child::wait(int timeoutMs, int& status) {
