@@ -4,7 +4,12 @@
 // (TAXILUME_UI_MAP); screenshots of each state land in the build folder.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -266,6 +271,48 @@ TEST(Window, SecondInstanceSaysSoAndLeavesTheFirstAlone) {
   ASSERT_TRUE(tl::requestClose(x.display(), win));
   ASSERT_TRUE(first.wait(kSlow, status));
   EXPECT_EQ(status, 0);
+}
+
+// A server that takes connections and never answers keeps the start-up job
+// waiting on the network for seconds: closing the window then must still end
+// the process normally, without waiting for the job and without tearing the
+// state down under it.
+TEST(Window, ClosingWhileAJobRunsEndsNormally) {
+  Fixture f;
+  std::string why;
+  if (!f.setUp(why)) GTEST_SKIP() << why;
+  const int silent = socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(silent, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  ASSERT_EQ(bind(silent, reinterpret_cast<sockaddr*>(&addr), len), 0);
+  ASSERT_EQ(listen(silent, 8), 0);
+  ASSERT_EQ(getsockname(silent, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+  tl::XServer x;
+  NEED_X(x);
+
+  tl::Child launcher;
+  ASSERT_TRUE(launcher.start({kLauncher, "--root", f.xp, "--host", "127.0.0.1:" + std::to_string(ntohs(addr.sin_port))},
+                             f.env(x.display()), f.outPath, why))
+      << why;
+  const unsigned long win = tl::findWindow(x.display(), "Taxilume Launcher", kSlow);
+  ASSERT_NE(win, 0u) << f.output();
+  tl::Rect r;
+  ASSERT_TRUE(tl::waitForWidget(f.mapPath, "job:checking", r, kSlow));
+  ASSERT_TRUE(tl::requestClose(x.display(), win));
+  int status = -1;
+  ASSERT_TRUE(launcher.wait(kSlow, status));
+  EXPECT_EQ(status, 0) << f.output();
+  // The job had got no further than its first request: one connection
+  // arrived. A loop that waited for the job would have let it time out and
+  // try the release and the self-update as well.
+  fcntl(silent, F_SETFL, O_NONBLOCK);
+  int connections = 0;
+  for (int c; (c = accept(silent, nullptr, nullptr)) >= 0; ++connections) close(c);
+  EXPECT_EQ(connections, 1);
+  close(silent);
 }
 
 TEST(Window, WithoutADisplayTheLauncherSaysSoAndFails) {
