@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "cli_harness.h"
 #include "support/tmpdir.h"
 
@@ -175,6 +177,23 @@ TEST_F(CliTest, SuppressWithTheServerDown) {
     EXPECT_EQ(r.lines.back(), c.verdict) << r.out();
     EXPECT_FALSE(r.has("Restoring any previous pass...")) << r.out();
     EXPECT_EQ(tl::readFile(world.globalApt()), global);
+  }
+}
+
+// A pass that used taxi networks signs with the maps' revision + "+" + a
+// hash; that is still the current map, not an older one.
+TEST_F(CliTest, StatusTellsAPassFromAnOlderMap) {
+  ASSERT_EQ(w.cli({"suppress"}).status, 0);
+  const std::string manifestPath = w.pluginDir() + "/orvel_manifest.json";
+  // KROC needs a pick and is left alone: only LZIB in the global file.
+  const std::string suppressedRow = "Scenery   Taxilume modified - lights suppressed (1 airports in 1 file(s))";
+  for (const auto& [sig, older] : std::vector<std::pair<std::string, bool>>{
+           {"r1", false}, {"r1+1600c686a476", false}, {"r0", true}, {"r0+1600c686a476", true}, {"r10", true}}) {
+    nlohmann::json m = nlohmann::json::parse(tl::readFile(manifestPath));
+    for (auto& row : m) row["sig"] = sig;
+    tl::writeFile(manifestPath, m.dump(2));
+    const tl::CliRun r = w.cli({"status"});
+    EXPECT_TRUE(r.has(suppressedRow + (older ? " from an older map" : ""))) << sig << "\n" << r.out();
   }
 }
 
