@@ -273,6 +273,50 @@ TEST(Window, SecondInstanceSaysSoAndLeavesTheFirstAlone) {
   EXPECT_EQ(status, 0);
 }
 
+// The whole self-update road: the server publishes a newer launcher build (a
+// copy of this very program), the start-up check puts it in place of the
+// running copy, "Restart now" starts it, this launcher closes, the new one
+// takes the lock over, sweeps the ".old" file and opens its own window.
+TEST(Window, RestartNowHandsOverToTheUpdatedLauncher) {
+  Fixture f;
+  std::string why;
+  if (!f.setUp(why)) GTEST_SKIP() << why;
+  const std::string self = f.tmp / "bin/taxilume-launcher";
+  fs::create_directories(f.tmp / "bin");
+  fs::copy_file(kLauncher, self);
+  fs::create_directories(f.serverDir + "/files");
+  fs::copy_file(kLauncher, f.serverDir + "/files/xplane-launcher-lin", fs::copy_options::overwrite_existing);
+  tl::writeFile(f.serverDir + "/releases/xplane-launcher-lin.json",
+                R"({"version":"9.9.9","url":"/files/xplane-launcher-lin","notes":""})");
+  tl::XServer x;
+  NEED_X(x);
+
+  std::vector<std::string> args = f.args();
+  args[0] = self;
+  tl::Child first;
+  ASSERT_TRUE(first.start(args, f.env(x.display()), f.outPath, why)) << why;
+  const unsigned long win = tl::findWindow(x.display(), "Taxilume Launcher", kSlow);
+  ASSERT_NE(win, 0u) << f.output();
+  ASSERT_TRUE(clickWidget(x, win, f.mapPath, "Restart now")) << f.output();
+  int status = -1;
+  ASSERT_TRUE(first.wait(kSlow, status));
+  EXPECT_EQ(status, 0) << f.output();
+  std::remove(f.mapPath.c_str());
+
+  // The new launcher: its own window, the server reached with the same host
+  // and port, the old build swept away.
+  const unsigned long win2 = tl::findWindow(x.display(), "Taxilume Launcher", kSlow);
+  ASSERT_NE(win2, 0u) << f.output();
+  tl::Rect r;
+  ASSERT_TRUE(tl::waitForWidget(f.mapPath, "row:Server:connected", r, kSlow)) << f.output();
+  EXPECT_TRUE(tl::eventually([&] { return !have(self + ".old"); }, kSlow));
+  EXPECT_TRUE(snap(x, "6-restarted"));
+  const pid_t pid2 = tl::windowPid(x.display(), win2);
+  ASSERT_GT(pid2, 0);
+  ASSERT_TRUE(tl::requestClose(x.display(), win2));
+  EXPECT_TRUE(tl::eventually([&] { return !tl::processAlive(pid2); }, kSlow));
+}
+
 // A server that takes connections and never answers keeps the start-up job
 // waiting on the network for seconds: closing the window then must still end
 // the process normally, without waiting for the job and without tearing the

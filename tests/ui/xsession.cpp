@@ -203,6 +203,30 @@ bool windowSize(const std::string& display, unsigned long win, int& w, int& h) {
   return true;
 }
 
+pid_t windowPid(const std::string& display, unsigned long win) {
+  Disp x(display);
+  if (!x.d) return -1;
+  Atom type;
+  int format;
+  unsigned long n = 0, after = 0;
+  unsigned char* data = nullptr;
+  pid_t pid = -1;
+  if (XGetWindowProperty(x.d, win, XInternAtom(x.d, "_NET_WM_PID", False), 0, 1, False, XA_CARDINAL, &type, &format,
+                         &n, &after, &data) == Success &&
+      data && n == 1 && format == 32)
+    pid = pid_t(*reinterpret_cast<unsigned long*>(data));
+  if (data) XFree(data);
+  return pid;
+}
+
+bool processAlive(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string s((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  size_t close = s.rfind(')');
+  if (close == std::string::npos || close + 2 >= s.size()) return false;
+  return s[close + 2] != 'Z' && s[close + 2] != 'X';
+}
+
 bool requestClose(const std::string& display, unsigned long win) {
   Disp x(display);
   if (!x.d) return false;
@@ -276,7 +300,8 @@ bool click(const std::string& display, unsigned long win, int x, int y) {
   if (runWait({"xdotool", "mouseup", "1"}, env) != 0) return false;
   // Park the pointer away from the widgets so hover does not colour the screenshots.
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  return runWait({"xdotool", "mousemove", "--window", w, "890", "4"}, env) == 0;
+  // (Screen coordinates: the click may have closed the window.)
+  return runWait({"xdotool", "mousemove", "1270", "1010"}, env) == 0;
 }
 
 bool screenshot(const std::string& display, const std::string& png) {

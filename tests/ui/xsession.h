@@ -64,6 +64,10 @@ class Child {
 unsigned long findWindow(const std::string& display, const std::string& title, int timeoutMs);
 // Window size as the X server has it.
 bool windowSize(const std::string& display, unsigned long win, int& w, int& h);
+// The process behind a window (_NET_WM_PID); -1 when it does not say.
+pid_t windowPid(const std::string& display, unsigned long win);
+// The process exists and has not ended (a zombie counts as ended).
+bool processAlive(pid_t pid);
 // WM_DELETE_WINDOW, as a window manager sends it when the user closes a window.
 bool requestClose(const std::string& display, unsigned long win);
 // Marks the window iconic (WM_STATE) or normal again, as a manager would.
