@@ -144,6 +144,10 @@ bool extractZip(const std::string& zip, const std::string& folder, std::string& 
 
 bool installPlugin(const std::string& root, const std::string& pluginDir, const std::string& host, int port,
                    const Release& release, const LogFn& log, std::string& error) {
+  if (pluginDir.empty()) {
+    error = "no X-Plane folder is known";
+    return false;
+  }
   if (simRunning(lowerAscii(root))) {
     error = "X-Plane is running - close it first (the plugin file is locked while the sim is up)";
     return false;

@@ -35,8 +35,10 @@ constexpr std::size_t kMinPluginBytes = 1024;
 bool installPlugin(const std::string& root, const std::string& pluginDir, const std::string& host,
                    int port, const Release& release, const LogFn& log, std::string& error);
 
-// Unpacks the zip at zip into the existing folder, after checking every
-// entry, with /usr/bin/tar, then tar, then unzip.
+// Unpacks the zip at zip into the existing, empty folder, after checking
+// every entry, with /usr/bin/tar, then tar, then unzip (the first that runs
+// and exits 0), then walks what was unpacked. On a refusal the folder may
+// hold part of the package; the caller removes it.
 bool extractZip(const std::string& zip, const std::string& folder, std::string& error);
 
 // The first line of pluginDir/version.txt without trailing "\n", "\r" and

@@ -131,6 +131,9 @@ TEST_F(SelfUpdate, RefusesAndLeavesTheLauncherAlone) {
 }
 
 TEST_F(SelfUpdate, FailedWriteOrRenameNeverLosesTheLauncher) {
+  std::string err;
+  EXPECT_FALSE(lumo::replaceSelfAt("", build, err));
+  EXPECT_EQ(err, "could not find my own path");
   publish("1.0.2", "/files/xplane-launcher-lin-1.0.2");
   tl::writeFile(site / "files/xplane-launcher-lin-1.0.2", build);
   // ".new" cannot be written: something that is not a file is in the way.
