@@ -60,7 +60,7 @@ std::string aptSlice(const std::vector<std::string>& codes) {
   return out + "99\r\n";
 }
 
-CliWorld::CliWorld() {
+CliWorld::CliWorld(const std::string& pluginZip, const std::string& pluginVersion) {
   writeFile(globalApt(), aptSlice({"KROC", "LZIB"}));
   writeFile(packApt(), aptSlice({"KROC"}));
   writeFile(root() + "Custom Scenery/scenery_packs.ini",
@@ -72,6 +72,8 @@ CliWorld::CliWorld() {
   opt.aptDat = globalApt();
   opt.addOns = {{"Foo Sceneries", packApt()}, {"Bar Works", packApt()}};
   opt.rev = "r1";
+  opt.pluginZip = pluginZip;
+  opt.pluginVersion = pluginVersion;
   int airports = 0;
   if (!devserver::buildFolder(opt, dir_ / "srv", airports, error_)) return;
   if (!server_.start(dir_ / "srv", 0, error_)) return;

@@ -32,7 +32,8 @@ std::string aptSlice(const std::vector<std::string>& codes);
 // publishers' add-on maps for KROC), and a home for the CLI.
 class CliWorld {
  public:
-  CliWorld();
+  // pluginZip, when given, is published as plugin release pluginVersion.
+  explicit CliWorld(const std::string& pluginZip = "", const std::string& pluginVersion = "1.0.0");
   CliWorld(const CliWorld&) = delete;
   CliWorld& operator=(const CliWorld&) = delete;
 

@@ -2,13 +2,16 @@
 // server, real files, real processes.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -231,6 +234,56 @@ TEST_F(CliTest, ScenerIsLockedWhileAProgramRunsFromTheFolder) {
   EXPECT_FALSE(anyBackup());
   const tl::CliRun r = w.cli({"status"});
   EXPECT_TRUE(r.has("Sim       X-Plane is running - scenery is locked")) << r.out();
+}
+
+// A real zip made with the system's zip: Taxilume/lin_x64/Taxilume.xpl.
+std::string makePluginZip(const tl::TempDir& dir) {
+  std::string xpl(4096, '\0');
+  unsigned x = 12345;
+  for (char& c : xpl) c = static_cast<char>((x = x * 1103515245u + 12345u) >> 24);  // incompressible
+  tl::writeFile(dir / "pkg/Taxilume/lin_x64/Taxilume.xpl", xpl);
+  const std::string cmd = "cd '" + dir.path() + "/pkg' && zip -qr ../plugin.zip Taxilume";
+  return std::system(cmd.c_str()) == 0 ? dir / "plugin.zip" : std::string();
+}
+
+TEST(CliPluginTest, InstallsThePublishedPluginOnlyOnOriginalScenery) {
+  tl::TempDir pkg;
+  const std::string zip = makePluginZip(pkg);
+  ASSERT_NE(zip, "");
+  tl::CliWorld w(zip, "1.4.2");
+  ASSERT_EQ(w.error(), "");
+
+  tl::CliRun r = w.cli({"status"});
+  EXPECT_TRUE(r.has("Plugin    Taxilume is not installed -> 1.4.2 available")) << r.out();
+
+  // A pass in force keeps the plugin as it is.
+  ASSERT_EQ(w.cli({"suppress"}).status, 0);
+  r = w.cli({"install-plugin"});
+  EXPECT_EQ(r.status, 1) << r.out();
+  EXPECT_EQ(r.lines.back(), "!! the scenery is still suppressed - restore it before changing the plugin");
+  ASSERT_EQ(w.cli({"restore"}).status, 0);
+
+  r = w.cli({"install-plugin"});
+  ASSERT_EQ(r.status, 0) << r.out();
+  EXPECT_EQ(r.lines.back(), "Installed Taxilume 1.4.2.");
+  EXPECT_EQ(tl::readFile(w.pluginDir() + "/version.txt"), "1.4.2");
+  r = w.cli({"status"});
+  EXPECT_TRUE(r.has("Plugin    Taxilume 1.4.2")) << r.out();
+}
+
+// The same single-instance lock as the launcher window: while it is held,
+// the tool gives up after the lock's retries and runs nothing.
+TEST_F(CliTest, WaitsForTheLauncherLockThenGivesUp) {
+  const std::string lockPath = w.path("tmp/taxilume-launcher.lock");
+  const int fd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+  const tl::CliRun r = w.cli({"suppress"});
+  close(fd);
+  EXPECT_EQ(r.status, 1) << r.out();
+  EXPECT_EQ(r.err, "Taxilume Launcher is already running.\n");
+  EXPECT_TRUE(r.lines.empty()) << r.out();
+  EXPECT_FALSE(anyBackup());
 }
 
 // ---- launch -------------------------------------------------------------
