@@ -197,6 +197,11 @@ TEST(Window, SuppressPickRestoreAndCloseInARealWindow) {
   EXPECT_TRUE(m.count("Restore originals [off]"));  // nothing suppressed yet
   EXPECT_TRUE(snap(x, "1-started"));
 
+  // Unticking "Restore original scenery lights on X-Plane quit" is saved at once.
+  ASSERT_TRUE(clickWidget(x, win, f.mapPath, "Restore original scenery lights on X-Plane quit"));
+  const std::string quitFile = f.tmp / "cfg/Taxilume/restore-on-quit.txt";
+  EXPECT_TRUE(tl::eventually([&] { return have(quitFile) && tl::readFile(quitFile) == "0"; }, kSlow));
+
   // A pick in the pack list.
   ASSERT_TRUE(clickWidget(x, win, f.mapPath, "pub:KROC"));
   ASSERT_TRUE(tl::waitForWidget(f.mapPath, "pick:KROC:Beta Works", r, kSlow));
