@@ -34,6 +34,8 @@ int readPort(const std::string& s) {
   return static_cast<int>(v);
 }
 
+void startJobThread(std::function<void()> fn);
+
 }  // namespace
 
 void App::say(const std::string& line) {
@@ -58,6 +60,26 @@ void run(const char* name, std::function<void()> fn) {
     std::lock_guard<std::mutex> lock(g_app.mtx);
     g_app.jobName = name ? name : "";
   }
+  try {
+    startJobThread(std::move(fn));
+  } catch (const std::exception& e) {
+    // No thread could be made: report it and free the runner again.
+    {
+      std::lock_guard<std::mutex> lock(g_app.mtx);
+      g_app.jobName.clear();
+      g_app.sayLocked(std::string("!! could not start ") + (name ? name : "the job") + ": " + e.what());
+    }
+    {
+      std::lock_guard<std::mutex> lock(g_idleMtx);
+      g_app.busy.exchange(false);
+    }
+    g_idleCv.notify_all();
+  }
+}
+
+namespace {
+
+void startJobThread(std::function<void()> fn) {
   std::thread([fn = std::move(fn)]() {
     // The safety net: a job that throws must not end the process or leave
     // the buttons disabled for good.
@@ -87,6 +109,8 @@ void run(const char* name, std::function<void()> fn) {
     g_idleCv.notify_all();
   }).detach();
 }
+
+}  // namespace
 
 void waitForIdle() {
   std::unique_lock<std::mutex> lock(g_idleMtx);
