@@ -201,9 +201,14 @@ bool installPlugin(const std::string& root, const std::string& pluginDir, const 
   }
 
   // A staging folder left by an earlier attempt (or planted in the shared
-  // temporary folder) is removed, links included, and made afresh.
+  // temporary folder) is removed, links included, and made afresh by this
+  // process alone: mkdir fails rather than reuse whatever appeared there.
   fs::remove_all(stage, ec);
-  fs::create_directories(stage, ec);
+  if (::mkdir(stage.c_str(), 0700) != 0) {
+    error = "could not create " + stage;
+    fs::remove(download, ec);
+    return false;
+  }
   say(log, "Unpacking...");
   // From here on every outcome removes the working files: a refused
   // package must not stay unpacked in the shared temporary folder.
