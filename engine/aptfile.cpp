@@ -93,7 +93,8 @@ struct ClaimBlocks {
 
 namespace orvel {
 
-bool rewriteBlocks(const std::string& path, bool& changed, const BlockFn& fn) {
+bool rewriteBlocks(const std::string& path, bool& changed, const BlockFn& fn,
+                   const std::function<bool()>& beforeReplace) {
   changed = false;
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
@@ -117,6 +118,7 @@ bool rewriteBlocks(const std::string& path, bool& changed, const BlockFn& fn) {
   }
   if (ok && changed && ::fsync(fd) != 0) ok = false;
   if (::close(fd) != 0) ok = false;
+  if (ok && changed && beforeReplace && !beforeReplace()) ok = false;
   if (!ok || !changed) {
     ::unlink(tmp.c_str());
     if (!ok) changed = false;
@@ -172,24 +174,36 @@ orvel::OpResult suppressAll(const std::string& path,
       r.message = "backup copy failed for " + path;
       return r;
     }
-    orvel::writeMark(path, -1, 0);
+    if (!orvel::writeMark(path, -1, 0)) {
+      // Without a mark the backup would read as not ours; P is untouched.
+      ::unlink(backup.c_str());
+      r.message = "could not write the cut mark for " + path;
+      return r;
+    }
   }
 
   std::vector<std::string> local;
   ClaimBlocks claim{scopes, base, local, taken};
   bool changed = false;
   const bool ok = orvel::rewriteBlocks(
-      path, changed, [&](const std::string& code, std::vector<std::string>& rows) { return claim(code, rows); });
+      path, changed, [&](const std::string& code, std::vector<std::string>& rows) { return claim(code, rows); },
+      [&]() { return !hadBackup || orvel::writeMark(path, -1, 0); });
   r.changed = changed;
   r.exclusions = claim.splits;
   if (!ok) {
     r.message = "rewrite failed for " + path + " - the original is at " + backup;
     return r;
   }
+  if (changed && !(orvel::fileStat(path, size, mtime) && orvel::writeMark(path, size, mtime))) {
+    // The provisional mark stays: restore can still put the original back,
+    // and the caller rolls back now rather than keep a file whose mark
+    // stops matching an hour from now.
+    r.message = "could not write the cut mark for " + path + " - the original is at " + backup;
+    return r;
+  }
   touched.insert(touched.end(), local.begin(), local.end());
   r.ok = true;
   if (changed) {
-    if (orvel::fileStat(path, size, mtime)) orvel::writeMark(path, size, mtime);
     r.message = std::to_string(local.size()) + " airport(s), " + std::to_string(claim.splits) + " exclusion(s)";
     return r;
   }

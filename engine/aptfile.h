@@ -4,7 +4,10 @@
 // sure a trustworthy byte-exact backup exists (P + ".taxilume-orig"), writes
 // the provisional cut mark, rewrites the file airport block by airport block
 // (taken runs first, then the light split), and writes the final mark with
-// the new size and time. rewriteBlocks is the reader/writer underneath: it
+// the new size and time. A file that already has its backup gets the
+// provisional mark too, just before the new content replaces it: a crash
+// between that rename and the final mark then leaves a state restore
+// understands, instead of an old final mark that no longer matches. rewriteBlocks is the reader/writer underneath: it
 // cuts the file into airport blocks (a block starts at a 1, 16 or 17 row and
 // ends before the next one or at 99), hands each to a function, writes the
 // result to P + ".taxilume-tmp", and only when something changed flushes it
@@ -30,9 +33,13 @@
 namespace orvel {
 
 // fn (orvel::BlockFn of engine/blocks.h) gets each block's airport code and
-// rows and returns true when it changed them. True when P was read to its end and either left alone (changed false) or
-// replaced completely (changed true).
-bool rewriteBlocks(const std::string& path, bool& changed, const BlockFn& fn);
+// rows and returns true when it changed them. True when P was read to its
+// end and either left alone (changed false) or replaced completely (changed
+// true). beforeReplace, when given, runs once the new content is complete
+// and on disk, just before it is renamed over P; returning false abandons
+// the rewrite with P untouched.
+bool rewriteBlocks(const std::string& path, bool& changed, const BlockFn& fn,
+                   const std::function<bool()>& beforeReplace = {});
 
 }  // namespace orvel
 

@@ -299,12 +299,12 @@ CutMark readCutMark(const std::string& aptPath) {
   return m;
 }
 
-void writeMark(const std::string& aptPath, int64_t size, int64_t mtime) {
+bool writeMark(const std::string& aptPath, int64_t size, int64_t mtime) {
   char text[64];
   std::snprintf(text, sizeof text, "%" PRId64 " %" PRId64 "\n", size, mtime);
   // Through the replace helper: a mark torn by a crash could read as a
   // different, valid but wrong mark and lock the file out of restore.
-  lumo::writeFileOver(aptPath + ".taxilume-cut", text);
+  return lumo::writeFileOver(aptPath + ".taxilume-cut", text);
 }
 
 void clearCutMark(const std::string& aptPath) { ::unlink((aptPath + ".taxilume-cut").c_str()); }

@@ -19,9 +19,10 @@
 // writeMark(P, size, mtime). Restore: copyFile back, remove the backup,
 // clearCutMark.
 //
-// Failure: functions return false (or an invalid mark) and never throw;
-// writeMark and clearCutMark report nothing - a mark that could not be
-// written reads as missing later.
+// Failure: functions return false (or an invalid mark) and never throw.
+// A mark that could not be written leaves the earlier mark file as it was
+// (marks are replaced like every other file here); clearCutMark reports
+// nothing.
 #pragma once
 
 #include <cstdint>
@@ -94,8 +95,9 @@ bool copyFile(const std::string& src, const std::string& dst);
 // Reads aptPath + ".taxilume-cut"; missing, empty or garbled: valid false.
 CutMark readCutMark(const std::string& aptPath);
 
-// Writes aptPath + ".taxilume-cut" as "size mtime\n", in place.
-void writeMark(const std::string& aptPath, int64_t size, int64_t mtime);
+// Replaces aptPath + ".taxilume-cut" with "size mtime\n"; false when it
+// could not be written (the old mark then stays).
+bool writeMark(const std::string& aptPath, int64_t size, int64_t mtime);
 
 // Removes aptPath + ".taxilume-cut"; a missing file is no error.
 void clearCutMark(const std::string& aptPath);

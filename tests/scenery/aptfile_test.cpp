@@ -402,6 +402,44 @@ TEST(SuppressAll, AFailedBackupOrRewriteSaysWhereTheOriginalIs) {
   EXPECT_EQ(readFile(s.P + ".taxilume-cut"), "-1 0\n");
 }
 
+// A cut mark that cannot be written must not leave a file whose record
+// stops matching later: the first mark failing stops before any change; the
+// final one failing leaves the provisional mark, through which restore puts
+// the original back.
+TEST(SuppressAll, AMarkThatCannotBeWrittenFailsTheFile) {
+  TLSHIM_RERUN();
+  {
+    Sim s;
+    writeFile(s.P, kLit);
+    tlshim::arm("write", ".taxilume-cut.taxilume-part", ENOSPC, 0);
+    orvel::OpResult r = s.pass();
+    EXPECT_EQ(tlshim::left(), 0);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.message, "could not write the cut mark for " + s.P);
+    EXPECT_EQ(readFile(s.P), kLit);
+    EXPECT_TRUE(tlsc::leftovers(s.dir.path()).empty());
+  }
+  for (bool backupBefore : {false, true}) {
+    Sim s;
+    writeFile(s.P, kLit);
+    if (backupBefore) writeFile(s.P + ".taxilume-orig", kLit);
+    std::vector<std::string> touched;
+    // The provisional mark ("-1 0\n", 5 bytes) goes through, the final one fails.
+    tlshim::arm("write", ".taxilume-cut.taxilume-part", ENOSPC, 5);
+    orvel::OpResult r = s.pass(&touched);
+    EXPECT_EQ(tlshim::left(), 0) << backupBefore;
+    tlshim::disarm();
+    EXPECT_FALSE(r.ok) << backupBefore;
+    EXPECT_EQ(r.message, "could not write the cut mark for " + s.P + " - the original is at " + s.P +
+                             ".taxilume-orig");
+    EXPECT_TRUE(touched.empty());
+    EXPECT_EQ(readFile(s.P + ".taxilume-cut"), "-1 0\n") << backupBefore;
+    EXPECT_EQ(lumo::restoreAll(s.plugin, nullptr, s.root), 1) << backupBefore;
+    EXPECT_EQ(readFile(s.P), kLit) << backupBefore;
+    EXPECT_TRUE(tlsc::leftovers(s.dir.path()).empty()) << backupBefore;
+  }
+}
+
 // Real scenery, end to end: the global file and two add-on packs (one with a
 // folder name that is not UTF-8) are suppressed against geometry derived
 // from their own lights, recorded, and restored byte for byte.
