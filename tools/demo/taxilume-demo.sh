@@ -272,14 +272,6 @@ done
 [ -n "$PORT" ] || die "the demo server did not say its port"
 say "demo server on 127.0.0.1:$PORT (log: $RUN/server.log)"
 
-# Should this script itself be killed outright, nothing it started may stay:
-# the watchdog stops the server, and the stand-in watches TAXILUME_DEMO_PID.
-(
-  trap '' INT HUP
-  while kill -0 $$ 2>/dev/null; do sleep 1; done
-  kill -TERM "$SERVER_PID" 2>/dev/null || true
-) </dev/null >/dev/null 2>&1 &
-WATCHDOG_PID=$!
 
 # --- the launcher -----------------------------------------------------------
 
@@ -304,6 +296,16 @@ EOF
 "$LAUNCHER" --root "$XP" --host "127.0.0.1:$PORT" &
 LAUNCHER_PID=$!
 echo "$LAUNCHER_PID" > "$RUN/launcher.pid"
+# Should this script itself be killed outright, nothing it started may stay:
+# the watchdog stops the launcher and the server (which finishes only once
+# the launcher's connection is gone), and the stand-in watches
+# TAXILUME_DEMO_PID itself.
+(
+  trap '' INT HUP
+  while kill -0 $$ 2>/dev/null; do sleep 1; done
+  kill -TERM "$LAUNCHER_PID" "$SERVER_PID" 2>/dev/null || true
+) </dev/null >/dev/null 2>&1 &
+WATCHDOG_PID=$!
 set +e
 wait "$LAUNCHER_PID"
 status=$?
