@@ -78,7 +78,13 @@ CFG_BEFORE=$(cfg_state)
 timeout -k 10 240 "$DEMO_SH" --build "$BUILD" --dir "$DEMO" --no-wait > "$T/demo.out" 2>&1 < /dev/null &
 RUNNER_PID=$!
 
-has_window() { WIN=$(xdotool search --onlyvisible --name '^Taxilume Launcher$' 2>/dev/null | head -n1); [ -n "$WIN" ]; }
+# While the demo should be up, its early end is a failure at once.
+running() { alive "$RUNNER_PID" || fail "the demo ended early"; }
+has_window() {
+  running
+  WIN=$(xdotool search --onlyvisible --name '^Taxilume Launcher$' 2>/dev/null | head -n1)
+  [ -n "$WIN" ]
+}
 wait_for 120 has_window || fail "no window named Taxilume Launcher"
 SERVER_PID=$(cat "$DEMO/run/server.pid" 2>/dev/null)
 LAUNCHER_PID=$(cat "$DEMO/run/launcher.pid" 2>/dev/null)
@@ -104,6 +110,7 @@ press() {
   local label=$1 limit=$(( $2 * 2 )) i; shift 2
   for ((i = 0; i < limit; i++)); do
     "$@" && return 0
+    running
     if (( i % 6 == 0 )) && enabled "$label"; then click "$label"; fi
     sleep 0.5
   done
