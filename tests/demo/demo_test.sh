@@ -129,7 +129,9 @@ final_mark() { [ -f "$PACK_APT.taxilume-orig" ] && grep -q '^[0-9]' "$PACK_APT.t
 idle() { enabled "Update & Suppress"; }
 suppressed_and_idle() { final_mark && idle; }
 installed() { [ "$(cat "$XP/Resources/plugins/Taxilume/version.txt" 2>/dev/null)" = 1.2.0 ]; }
-standin_up() { [ -s "$XP/standin.pid" ]; }
+# The stand-in may come and go within one poll (the launcher closes at once
+# when it sees it, and the demo then closes the stand-in); its Log.txt stays.
+standin_up() { grep -q '^Stand-in X-Plane 12 .*(pid [0-9]*)$' "$XP/Log.txt" 2>/dev/null; }
 
 case "$WAY" in
   close)
@@ -146,7 +148,8 @@ case "$WAY" in
     wait_for 10 enabled "Launch X-Plane" || fail "Launch X-Plane stays disabled after the install"
     shot
     press "Launch X-Plane" 90 standin_up || fail "Launch X-Plane did not start the stand-in"
-    STANDIN_PID=$(cat "$XP/standin.pid")
+    STANDIN_PID=$(sed -n '1s/.*(pid \([0-9]*\))$/\1/p' "$XP/Log.txt")
+    [ -n "$STANDIN_PID" ] || fail "the stand-in's Log.txt names no process"
     ;;
   *) fail "unknown way $WAY" ;;
 esac

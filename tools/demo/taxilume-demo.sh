@@ -91,10 +91,12 @@ DEMO=""
 WAIT=1
 while [ $# -gt 0 ]; do
   case "$1" in
-    --build) BUILD=$2; shift 2 ;;
-    --dir) DEMO=$2; shift 2 ;;
+    --build|--dir)
+      [ $# -ge 2 ] || die "$1 needs a folder"
+      if [ "$1" = --build ]; then BUILD=$2; else DEMO=$2; fi
+      shift 2 ;;
     --no-wait) WAIT=0; shift ;;
-    -h|--help) sed -n '2,27p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,26p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) die "unknown option $1 (see --help)" ;;
   esac
 done
@@ -142,6 +144,9 @@ stop_pid() {  # pid what: TERM, up to 5 s, then KILL
   for i in $(seq 50); do alive "$pid" || return 0; sleep 0.1; done
   say "$2 did not stop - killing it"
   kill -KILL "$pid" 2>/dev/null || true
+  # Our own children are reaped here; the stand-in is not ours to wait for.
+  wait "$pid" 2>/dev/null || true
+  for i in $(seq 20); do alive "$pid" || return 0; sleep 0.1; done
 }
 
 # The stand-in's process id, only while that process still runs the
