@@ -4,7 +4,7 @@
 // them into blocks that start at a row whose code (the text before the first
 // space) is 1, 16 or 17, and ends a block at the next header, at "99" or at
 // the end of input. Rows before the first header and from "99" on are written
-// through. Each block is handed to fn with its airport code (blockCode) and
+// through. Each block is handed to fn (unless the filter turns it away) with its airport code (blockCode) and
 // its rows, which fn may rewrite; the rows as fn left them are written. Every
 // row written gets a single LF. Only one block is held at a time.
 //
@@ -34,7 +34,14 @@ std::string blockCode(const std::vector<std::string>& rows);
 // Returns true when it changed rows.
 using BlockFn = std::function<bool(const std::string& code, std::vector<std::string>& rows)>;
 
-bool forEachBlock(std::istream& in, std::ostream& out, const BlockFn& fn, bool& changed);
+// Optional filter on the airport code: a block whose code it rejects is
+// written through as read, without fn and without being cut into rows. The
+// file rewrite passes "is the code in the scope map", which keeps a world
+// file's rewrite close to the cost of a copy.
+using CodeFilter = std::function<bool(const std::string& code)>;
+
+bool forEachBlock(std::istream& in, std::ostream& out, const BlockFn& fn, bool& changed,
+                  const CodeFilter& wants = {});
 
 // Read-only walk: the same cut without writing anything. fn returns false to
 // stop early; the walk then returns false, as it does on a read error.

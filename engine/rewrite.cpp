@@ -91,6 +91,20 @@ class BlockRewriter {
       nodes[i] = parseNode(f_.toks[i]);
     }
 
+    // A feature none of whose segments carries a code the plugin draws keeps
+    // every decision at 0 whatever the geometry: skip its queries (most
+    // features are painted lines).
+    {
+      bool lit = false;
+      int carried = -1;
+      for (std::size_t k = 0; k + 1 < n && !lit; ++k) {
+        const Node& nd = nodes[k];
+        if ((!nd.ends || nd.closes) && nd.light >= 100 && nd.light <= 199) carried = nd.light;
+        lit = carried == 101 || carried == 103 || carried == 104 || carried == 105;
+      }
+      if (!lit) return false;
+    }
+
     std::vector<int> mask(n - 1, 0);
     double total = 0, barLen = 0;
     std::vector<Pt> pts;

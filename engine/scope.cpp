@@ -24,15 +24,49 @@ void GeoBox::add(const GeoBox& b) {
   add(Pt{b.maxLat, b.maxLon});
 }
 
-bool GeoBox::outsidePadded(const Pt& p, double r) const {
-  const double dLat = (1 + r) / kMetresPerDeg;
-  const double c = metresPerDegLon(p.lat);
-  // Near a pole a metre is no longer a usable number of degrees: give up
-  // the longitude pre-filter rather than divide by almost nothing.
-  const double dLon = c > 1e-6 ? (1 + r) / c : 1e9;
-  return p.lat < minLat - dLat || p.lat > maxLat + dLat || p.lon < minLon - dLon ||
-         p.lon > maxLon + dLon;
+namespace {
+
+// The padding of a query at one latitude, worked out once per query rather
+// than once per box: the cosine is the costly part of the pre-filter.
+struct Pad {
+  double dLat, dLon;
+  Pad(double lat, double r) {
+    dLat = (1 + r) / kMetresPerDeg;
+    const double c = metresPerDegLon(lat);
+    // Near a pole a metre is no longer a usable number of degrees: give up
+    // the longitude pre-filter rather than divide by almost nothing.
+    dLon = c > 1e-6 ? (1 + r) / c : 1e9;
+  }
+};
+
+bool outside(const GeoBox& b, const Pt& p, const Pad& pad) {
+  return p.lat < b.minLat - pad.dLat || p.lat > b.maxLat + pad.dLat || p.lon < b.minLon - pad.dLon ||
+         p.lon > b.maxLon + pad.dLon;
 }
+
+// The segment distance of geo.h with the query's longitude scale mx given,
+// and a cheap squared-distance rejection first. The rejection margin is far
+// above rounding, so the answer is the same as comparing segDist itself.
+bool segWithin(const Pt& q, const Pt& a, const Pt& b, double mx, double tol) {
+  const double my = kMetresPerDeg;
+  const double ae = (a.lon - q.lon) * mx, an = (a.lat - q.lat) * my;
+  const double de = (b.lon - q.lon) * mx - ae, dn = (b.lat - q.lat) * my - an;
+  const double dd = de * de + dn * dn;
+  double t = 0;
+  if (!(dd < 1e-9)) {
+    t = -(ae * de + an * dn) / dd;
+    if (t < 0) t = 0;
+    if (t > 1) t = 1;
+  }
+  const double e = ae + t * de, n = an + t * dn;
+  const double sq = e * e + n * n;
+  if (sq > tol * tol * 1.0001 + 1e-6) return false;
+  return std::hypot(e, n) <= tol;
+}
+
+}  // namespace
+
+bool GeoBox::outsidePadded(const Pt& p, double r) const { return outside(*this, p, Pad(p.lat, r)); }
 
 namespace {
 
@@ -45,7 +79,94 @@ void boxLines(const Lines& lines, std::vector<GeoBox>& boxes, GeoBox& all) {
   }
 }
 
+bool finiteBox(const GeoBox& b) {
+  return std::isfinite(b.minLat) && std::isfinite(b.maxLat) && std::isfinite(b.minLon) && std::isfinite(b.maxLon);
+}
+
+// Visits the candidates of a query box once each (f returns true to stop).
+// Returns false, having visited nothing, when the grid cannot narrow this
+// query; the caller then scans every box.
+template <class F>
+bool forCandidates(const BoxGrid& g, const Pt& q, const Pad& pad, bool& stopped, F f) {
+  stopped = false;
+  if (!g.usable || !std::isfinite(q.lat) || !std::isfinite(q.lon)) return false;
+  const double la0 = (q.lat - pad.dLat - g.minLat) / g.cell, la1 = (q.lat + pad.dLat - g.minLat) / g.cell;
+  const double lo0 = (q.lon - pad.dLon - g.minLon) / g.cell, lo1 = (q.lon + pad.dLon - g.minLon) / g.cell;
+  if (!(la1 - la0 < 16 && lo1 - lo0 < 16)) return false;
+  if (++g.stamp == 0) {
+    std::fill(g.seen.begin(), g.seen.end(), 0);
+    g.stamp = 1;
+  }
+  auto visit = [&](uint32_t i) {
+    if (g.seen[i] == g.stamp) return false;
+    g.seen[i] = g.stamp;
+    return f(i);
+  };
+  for (uint32_t i : g.always)
+    if (visit(i)) return stopped = true;
+  // One cell more on each side than the arithmetic says, so that rounding
+  // at a cell edge can never hide a box that touches the padded query.
+  const int a0 = std::max(0, static_cast<int>(std::floor(la0)) - 1);
+  const int a1 = std::min(g.nLat - 1, static_cast<int>(std::floor(la1)) + 1);
+  const int b0 = std::max(0, static_cast<int>(std::floor(lo0)) - 1);
+  const int b1 = std::min(g.nLon - 1, static_cast<int>(std::floor(lo1)) + 1);
+  for (int a = a0; a <= a1; ++a)
+    for (int b = b0; b <= b1; ++b) {
+      const std::size_t c = static_cast<std::size_t>(a) * g.nLon + b;
+      for (uint32_t k = g.start[c]; k < g.start[c + 1]; ++k)
+        if (visit(g.items[k])) return stopped = true;
+    }
+  return true;
+}
+
 }  // namespace
+
+void BoxGrid::build(const std::vector<GeoBox>& boxes, const GeoBox& all) {
+  *this = BoxGrid{};
+  // Few lines are scanned faster than looked up.
+  if (boxes.size() < 16 || !all.valid || !finiteBox(all)) return;
+  const double spanLat = all.maxLat - all.minLat, spanLon = all.maxLon - all.minLon;
+  cell = std::max(0.0005, std::max(spanLat, spanLon) / 256.0);
+  minLat = all.minLat;
+  minLon = all.minLon;
+  nLat = static_cast<int>(spanLat / cell) + 1;
+  nLon = static_cast<int>(spanLon / cell) + 1;
+  const std::size_t cells = static_cast<std::size_t>(nLat) * nLon;
+  std::vector<uint32_t> count(cells + 1, 0);
+  auto range = [&](const GeoBox& b, int& a0, int& a1, int& b0, int& b1) {
+    a0 = std::clamp(static_cast<int>((b.minLat - minLat) / cell), 0, nLat - 1);
+    a1 = std::clamp(static_cast<int>((b.maxLat - minLat) / cell), 0, nLat - 1);
+    b0 = std::clamp(static_cast<int>((b.minLon - minLon) / cell), 0, nLon - 1);
+    b1 = std::clamp(static_cast<int>((b.maxLon - minLon) / cell), 0, nLon - 1);
+    return static_cast<long>(a1 - a0 + 1) * (b1 - b0 + 1) <= 1024;
+  };
+  std::vector<char> big(boxes.size(), 0);
+  for (std::size_t i = 0; i < boxes.size(); ++i) {
+    const GeoBox& b = boxes[i];
+    if (!b.valid) continue;  // no points, no segments
+    int a0, a1, b0, b1;
+    if (!finiteBox(b) || !range(b, a0, a1, b0, b1)) {
+      big[i] = 1;
+      always.push_back(static_cast<uint32_t>(i));
+      continue;
+    }
+    for (int a = a0; a <= a1; ++a)
+      for (int c = b0; c <= b1; ++c) ++count[static_cast<std::size_t>(a) * nLon + c + 1];
+  }
+  for (std::size_t c = 0; c < cells; ++c) count[c + 1] += count[c];
+  start = count;
+  items.resize(start[cells]);
+  std::vector<uint32_t> fill(start.begin(), start.end() - 1);
+  for (std::size_t i = 0; i < boxes.size(); ++i) {
+    if (!boxes[i].valid || big[i]) continue;
+    int a0, a1, b0, b1;
+    range(boxes[i], a0, a1, b0, b1);
+    for (int a = a0; a <= a1; ++a)
+      for (int c = b0; c <= b1; ++c) items[fill[static_cast<std::size_t>(a) * nLon + c]++] = static_cast<uint32_t>(i);
+  }
+  seen.assign(boxes.size(), 0);
+  usable = true;
+}
 
 void SuppressIndex::build(const SuppressScope& s) {
   scope = &s;
@@ -68,28 +189,48 @@ void SuppressIndex::build(const SuppressScope& s) {
   }
   if (s.leads) boxLines(*s.leads, leadBoxes, leadsAll);
   if (s.network) boxLines(*s.network, networkBoxes, networkAll);
+  barGrid.build(barBoxes, barsAll);
+  leadGrid.build(leadBoxes, leadsAll);
+  networkGrid.build(networkBoxes, networkAll);
 }
+
+namespace {
+
+bool withinLines(const Pt& q, const Lines* lines, const std::vector<GeoBox>& boxes, const GeoBox& all,
+                 double tol, const BoxGrid* grid) {
+  if (!lines || lines->empty()) return false;
+  const Pad pad(q.lat, tol);
+  if (all.valid && outside(all, q, pad)) return false;
+  const double mx = metresPerDegLon(q.lat);
+  auto near = [&](std::size_t i) {
+    if (i < boxes.size() && boxes[i].valid && outside(boxes[i], q, pad)) return false;
+    const Line& l = (*lines)[i];
+    for (std::size_t j = 0; j + 1 < l.size(); ++j)
+      if (segWithin(q, l[j], l[j + 1], mx, tol)) return true;
+    return false;
+  };
+  bool found = false;
+  if (grid && grid->seen.size() == lines->size() && forCandidates(*grid, q, pad, found, near)) return found;
+  for (std::size_t i = 0; i < lines->size(); ++i)
+    if (near(i)) return true;
+  return false;
+}
+
+}  // namespace
 
 bool SuppressIndex::within(const Pt& q, const Lines* lines, const std::vector<GeoBox>& boxes,
                            const GeoBox& all, double tol) {
-  if (!lines || lines->empty()) return false;
-  if (all.valid && all.outsidePadded(q, tol)) return false;
-  for (std::size_t i = 0; i < lines->size(); ++i) {
-    if (i < boxes.size() && boxes[i].valid && boxes[i].outsidePadded(q, tol)) continue;
-    const Line& l = (*lines)[i];
-    for (std::size_t j = 0; j + 1 < l.size(); ++j)
-      if (segDist(q, l[j], l[j + 1]) <= tol) return true;
-  }
-  return false;
+  return withinLines(q, lines, boxes, all, tol, nullptr);
 }
 
 bool SuppressIndex::inBar(const Pt& q) const {
   if (!scope || !scope->bars || scope->bars->empty()) return false;
-  if (barsAll.valid && barsAll.outsidePadded(q, barReach)) return false;
+  const Pad pad(q.lat, barReach);
+  if (barsAll.valid && outside(barsAll, q, pad)) return false;
   const Lines& bars = *scope->bars;
   const double c = metresPerDegLon(q.lat);
-  for (std::size_t i = 0; i < bars.size(); ++i) {
-    if (i < barBoxes.size() && barBoxes[i].valid && barBoxes[i].outsidePadded(q, barReach)) continue;
+  auto hit = [&](std::size_t i) {
+    if (i < barBoxes.size() && barBoxes[i].valid && outside(barBoxes[i], q, pad)) return false;
     const Line& bar = bars[i];
     const std::vector<BarExtent>* ext =
         scope->barx && i < scope->barx->size() ? &(*scope->barx)[i] : nullptr;
@@ -113,16 +254,21 @@ bool SuppressIndex::inBar(const Pt& q) const {
       }
       if (-before <= along && along <= L + after && -left <= across && across <= right) return true;
     }
-  }
+    return false;
+  };
+  bool found = false;
+  if (barGrid.seen.size() == bars.size() && forCandidates(barGrid, q, pad, found, hit)) return found;
+  for (std::size_t i = 0; i < bars.size(); ++i)
+    if (hit(i)) return true;
   return false;
 }
 
 bool SuppressIndex::nearLead(const Pt& q) const {
-  return scope && within(q, scope->leads, leadBoxes, leadsAll, scope->leadTol);
+  return scope && withinLines(q, scope->leads, leadBoxes, leadsAll, scope->leadTol, &leadGrid);
 }
 
 bool SuppressIndex::nearNetwork(const Pt& q) const {
-  return scope && within(q, scope->network, networkBoxes, networkAll, scope->networkTol);
+  return scope && withinLines(q, scope->network, networkBoxes, networkAll, scope->networkTol, &networkGrid);
 }
 
 }  // namespace orvel

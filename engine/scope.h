@@ -10,6 +10,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -60,6 +61,23 @@ struct GeoBox {
   bool outsidePadded(const Pt& p, double r) const;
 };
 
+// A coarse grid over the boxes of one group of lines, so that a query looks
+// only at the lines near it (a large airport's network has thousands). It
+// only narrows the candidates: every line it names is still held against its
+// padded box and then its segments, so the answers are exactly those of the
+// plain scan over all boxes; queries it cannot narrow fall back to that scan.
+struct BoxGrid {
+  bool usable = false;
+  double minLat = 0, minLon = 0, cell = 0;
+  int nLat = 0, nLon = 0;
+  std::vector<uint32_t> start;   // per cell, offsets into items (nLat * nLon + 1)
+  std::vector<uint32_t> items;   // box indices
+  std::vector<uint32_t> always;  // boxes too large or not finite: checked on every query
+  mutable std::vector<uint32_t> seen;
+  mutable uint32_t stamp = 0;
+  void build(const std::vector<GeoBox>& boxes, const GeoBox& all);
+};
+
 struct SuppressIndex {
   const SuppressScope* scope = nullptr;
   std::vector<GeoBox> barBoxes;
@@ -67,6 +85,7 @@ struct SuppressIndex {
   std::vector<GeoBox> networkBoxes;
   GeoBox barsAll, leadsAll, networkAll;
   double barReach = 0;
+  BoxGrid barGrid, leadGrid, networkGrid;
 
   void build(const SuppressScope& s);
   bool inBar(const Pt& q) const;

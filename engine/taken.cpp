@@ -52,6 +52,10 @@ void featureRuns(const std::vector<std::vector<std::string>>& rows, const orvel:
   P.push_back(nodes[n - 1].p);
   code.push_back(carried);
   const std::size_t N = P.size();
+  // Nothing to take from a feature without a drawn code: skip its queries.
+  bool lit = false;
+  for (int c : code) lit = lit || takenCode(c);
+  if (!lit) return;
 
   const std::size_t pieces = N - 1;
   std::vector<char> inBar(pieces), takeable(pieces), netOnly(pieces), zero(pieces);

@@ -98,6 +98,21 @@ TEST(ForEachBlock, WritesWhatTheFunctionLeftAndReportsTheChange) {
                    "1 0 1 0 DDDD after the end\n");
   EXPECT_EQ(w.codes, (std::vector<std::string>{"AAAA", "CCCC", "DDDD"}));
   EXPECT_EQ(w.blocks[0].size(), 3u);  // the tab row stays inside AAAA
+
+  // A filter on the code sends the other blocks through untouched, unseen.
+  std::istringstream in(text);
+  std::ostringstream out;
+  std::vector<std::string> seen;
+  bool changed = false;
+  ASSERT_TRUE(orvel::forEachBlock(in, out, [&](const std::string& code, std::vector<std::string>& rows) {
+    seen.push_back(code);
+    rows.push_back("added");
+    return true;
+  }, changed, [](const std::string& code) { return code == "AAAA"; }));
+  EXPECT_TRUE(changed);
+  EXPECT_EQ(seen, (std::vector<std::string>{"AAAA"}));
+  EXPECT_EQ(out.str(), "I\nhead\n1 0 1 0 AAAA a\nrow a\n17\t0 0 0 BBBB tab is no header\nadded\n16 0 0 1 CCCC c\n"
+                       "row c\n99\n1 0 1 0 DDDD after the end\n");
 }
 
 namespace {

@@ -4,7 +4,13 @@
 
 #include <cmath>
 
+#include <fstream>
+#include <random>
+
+#include "engine/blocks.h"
 #include "fixture.h"
+#include "support/tmpdir.h"
+#include "tools/geomkit/geomkit.h"
 
 using orvel::Pt;
 using orvel::SuppressIndex;
@@ -123,4 +129,52 @@ TEST(GeoBox, PaddingNearThePoleDropsTheLongitudeFilter) {
   EXPECT_FALSE(b.outsidePadded(Pt{90, 179}, 8));
   EXPECT_FALSE(b.outsidePadded(Pt{90.0000001, 179}, 8));  // cosine below zero
   EXPECT_TRUE(b.outsidePadded(Pt{89, 0}, 8));
+}
+
+// The grid over a large airport's lines only narrows the candidates: every
+// answer must be the one the plain scan over all boxes gives.
+TEST(SuppressIndexGrid, AnswersLikeThePlainScanOnRealAirports) {
+  std::vector<std::vector<std::string>> blocks;
+  {
+    std::ifstream in(tl::testData("lit-airports.dat"), std::ios::binary);
+    ASSERT_TRUE(orvel::visitBlocks(in, [&](const std::string&, const std::vector<std::string>& rows) {
+      blocks.push_back(rows);
+      return true;
+    }));
+  }
+  std::mt19937 rng(7);
+  int gridded = 0, hits = 0;
+  for (const auto& rows : blocks) {
+    const orveldb::AirportScope a = geomkit::deriveBlock(rows);
+    tle::Geo g;
+    g.bars = a.bars;
+    g.lead = a.lead;
+    g.network = a.network;
+    const orvel::SuppressScope s = g.scope();
+    SuppressIndex idx;
+    idx.build(s);
+    SuppressIndex plain = idx;
+    plain.barGrid = plain.leadGrid = plain.networkGrid = orvel::BoxGrid{};
+    gridded += idx.networkGrid.usable + idx.barGrid.usable;
+    orvel::GeoBox all = idx.networkAll;
+    all.add(idx.barsAll);
+    all.add(idx.leadsAll);
+    if (!all.valid) continue;
+    std::uniform_real_distribution<double> lat(all.minLat - 0.0005, all.maxLat + 0.0005);
+    std::uniform_real_distribution<double> lon(all.minLon - 0.0005, all.maxLon + 0.0005);
+    std::vector<Pt> qs;
+    for (int i = 0; i < 20000; ++i) qs.push_back({lat(rng), lon(rng)});
+    // Points exactly at the tolerance north of the network's vertices.
+    for (const auto& l : g.network)
+      for (const Pt& p : l) qs.push_back({p.lat + 8.0 / orvel::kMetresPerDeg, p.lon});
+    for (const Pt& q : qs) {
+      const bool net = idx.nearNetwork(q);
+      ASSERT_EQ(net, SuppressIndex::within(q, s.network, idx.networkBoxes, idx.networkAll, 8.0));
+      ASSERT_EQ(idx.nearLead(q), SuppressIndex::within(q, s.leads, idx.leadBoxes, idx.leadsAll, 8.0));
+      ASSERT_EQ(idx.inBar(q), plain.inBar(q)) << q.lat << "," << q.lon;
+      hits += net;
+    }
+  }
+  EXPECT_GT(gridded, 0);
+  EXPECT_GT(hits, 0);
 }
