@@ -7,7 +7,8 @@
 #
 #   demo_test.sh close  BUILD WMCLOSE   Update & Suppress; the demo's outdate
 #       step; Update & Suppress again until the outdated-copies warning shows;
-#       screenshot; close the window with a window manager's close request.
+#       screenshot; Delete the old copies; Restore originals; close the window
+#       with a window manager's close request.
 #   demo_test.sh launch BUILD WMCLOSE   Install the plugin; screenshot; Launch
 #       X-Plane: the stand-in comes up and the launcher closes by itself.
 #
@@ -128,6 +129,11 @@ shot() {
 final_mark() { [ -f "$PACK_APT.taxilume-orig" ] && grep -q '^[0-9]' "$PACK_APT.taxilume-cut" 2>/dev/null; }
 idle() { enabled "Update & Suppress"; }
 suppressed_and_idle() { final_mark && idle; }
+no_backup() { [ ! -e "$1.taxilume-orig" ] && idle; }
+all_original() {
+  [ -z "$(find "$XP" -name '*.taxilume-*' -print -quit)" ] && idle &&
+    cmp -s "$XP/Global Scenery/Global Airports/Earth nav data/apt.dat" "$PROJECT/../shared/data/sample-global-apt.dat"
+}
 installed() { [ "$(cat "$XP/Resources/plugins/Taxilume/version.txt" 2>/dev/null)" = 1.2.0 ]; }
 # The stand-in may come and go within one poll (the launcher closes at once
 # when it sees it, and the demo then closes the stand-in); its Log.txt stays.
@@ -141,6 +147,10 @@ case "$WAY" in
     press "Update & Suppress" 90 enabled "Delete the old copies" ||
       fail "no outdated-copies warning after the outdate step"
     shot
+    # Then back to the original scenery: the old copy goes, Restore originals
+    # puts every other file back byte for byte.
+    press "Delete the old copies" 60 no_backup "$PACK_APT" || fail "Delete the old copies left the outdated copy"
+    press "Restore originals" 90 all_original || fail "Restore originals did not put the original scenery back"
     "$WMCLOSE" "$WIN" || fail "could not ask the window to close"
     ;;
   launch)
