@@ -205,8 +205,18 @@ bool withinLines(const Pt& q, const Lines* lines, const std::vector<GeoBox>& box
   auto near = [&](std::size_t i) {
     if (i < boxes.size() && boxes[i].valid && outside(boxes[i], q, pad)) return false;
     const Line& l = (*lines)[i];
-    for (std::size_t j = 0; j + 1 < l.size(); ++j)
-      if (segWithin(q, l[j], l[j + 1], mx, tol)) return true;
+    // Long lines pass their box often; most of their segments lie a padding
+    // (a metre more than the tolerance) away on one side and cannot answer.
+    const double la0 = q.lat - pad.dLat, la1 = q.lat + pad.dLat;
+    const double lo0 = q.lon - pad.dLon, lo1 = q.lon + pad.dLon;
+    for (std::size_t j = 0; j + 1 < l.size(); ++j) {
+      const Pt& a = l[j];
+      const Pt& b = l[j + 1];
+      if ((a.lat < la0 && b.lat < la0) || (a.lat > la1 && b.lat > la1) || (a.lon < lo0 && b.lon < lo0) ||
+          (a.lon > lo1 && b.lon > lo1))
+        continue;
+      if (segWithin(q, a, b, mx, tol)) return true;
+    }
     return false;
   };
   bool found = false;
