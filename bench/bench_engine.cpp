@@ -239,7 +239,7 @@ int main() {
   row("(a) rewrite, no airport in scope, 1/10 file", aTenth, copySecs / 10, copyCpu / 10, tenthBytes);
   row("(a) rewrite, no airport in scope", a, copySecs, copyCpu, bytes);
   row("(b) rewrite, 200 most-lit airports in scope", b, copySecs, copyCpu, bytes);
-  std::printf("    (b) blocks in scope %ld, changed %ld, splits %ld, taken runs %ld\n", b.changed,
+  std::printf("    (b) blocks in scope %ld, changed %ld, splits %ld, taken runs %ld\n", b.blocks, b.changed,
               b.splits, b.runs);
   std::printf("    peak RSS growth of the rewrite: 1/10 file %.1f MB, whole file %.1f MB; file %.1f MB\n",
               (aTenth.rssKb - aTenth.rssBeforeKb) / 1024.0, (a.rssKb - a.rssBeforeKb) / 1024.0, bytes / 1e6);
