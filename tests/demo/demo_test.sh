@@ -120,7 +120,7 @@ press() {
 shot() {
   mkdir -p "$BUILD/tests/demo"
   local png="$BUILD/tests/demo/demo-$WAY.png"
-  import -window root "$png" || fail "import could not take a screenshot"
+  import -window "$WIN" "$png" || fail "import could not take a screenshot"
   # A frame that drew nothing (black, or one colour) has a handful of colours.
   local colours; colours=$(identify -format '%k' "$png")
   [ "${colours:-0}" -gt 20 ] || fail "the screenshot shows no window content ($colours colours)"
