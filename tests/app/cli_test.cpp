@@ -201,7 +201,7 @@ TEST_F(CliTest, StatusTellsAPassFromAnOlderMap) {
 }
 
 // A program started from inside the X-Plane folder counts as X-Plane.
-TEST_F(CliTest, ScenerIsLockedWhileAProgramRunsFromTheFolder) {
+TEST_F(CliTest, SceneryIsLockedWhileAProgramRunsFromTheFolder) {
   const std::string sleeper = w.root() + "bin/xp-helper";
   fs::create_directories(w.root() + "bin");
   fs::copy_file("/bin/sleep", sleeper);
