@@ -106,10 +106,13 @@ bool forCandidates(const BoxGrid& g, const Pt& q, const Pad& pad, bool& stopped,
     if (visit(i)) return stopped = true;
   // One cell more on each side than the arithmetic says, so that rounding
   // at a cell edge can never hide a box that touches the padded query.
-  const int a0 = std::max(0, static_cast<int>(std::floor(la0)) - 1);
-  const int a1 = std::min(g.nLat - 1, static_cast<int>(std::floor(la1)) + 1);
-  const int b0 = std::max(0, static_cast<int>(std::floor(lo0)) - 1);
-  const int b1 = std::min(g.nLon - 1, static_cast<int>(std::floor(lo1)) + 1);
+  // Clamped while still doubles: a query far off the grid must not overflow
+  // the conversion to a cell number.
+  auto cellOf = [](double x, int n) { return static_cast<int>(std::clamp(std::floor(x), -2.0, n + 1.0)); };
+  const int a0 = std::max(0, cellOf(la0, g.nLat) - 1);
+  const int a1 = std::min(g.nLat - 1, cellOf(la1, g.nLat) + 1);
+  const int b0 = std::max(0, cellOf(lo0, g.nLon) - 1);
+  const int b1 = std::min(g.nLon - 1, cellOf(lo1, g.nLon) + 1);
   for (int a = a0; a <= a1; ++a)
     for (int b = b0; b <= b1; ++b) {
       const std::size_t c = static_cast<std::size_t>(a) * g.nLon + b;
@@ -126,6 +129,7 @@ void BoxGrid::build(const std::vector<GeoBox>& boxes, const GeoBox& all) {
   // Few lines are scanned faster than looked up.
   if (boxes.size() < 16 || !all.valid || !finiteBox(all)) return;
   const double spanLat = all.maxLat - all.minLat, spanLon = all.maxLon - all.minLon;
+  if (!std::isfinite(spanLat) || !std::isfinite(spanLon)) return;
   cell = std::max(0.0005, std::max(spanLat, spanLon) / 256.0);
   minLat = all.minLat;
   minLon = all.minLon;

@@ -89,6 +89,10 @@ TEST(Fuzz, MutatedRealRowsKeepTheInvariants) {
   odd.bars = {{{NAN, 17.2}, {48.17, 17.2}}, {{48.17, INFINITY}, {48.17, 17.21}}, {{48.17, 17.2}}};
   odd.barx = {{{NAN, 1e308, -5, 0}}, {}, {}};
   odd.lead = {{{48.17, 17.2}, {48.17, 17.2}}, {}};
+  // Enough network lines for the index's grid, one of them absurdly far off.
+  for (int i = 0; i < 20; ++i) odd.network.push_back({{48.16 + i * 0.001, 17.19}, {48.16 + i * 0.001, 17.23}});
+  odd.network.push_back({{1e300, 17.2}, {-1e300, 17.2}});
+  odd.network.push_back({{NAN, 17.2}, {48.17, NAN}});
   int changed = 0;
   for (int iter = 0; iter < 300; ++iter) {
     const std::size_t from = 1 + rng() % (lzib.size() - 150);
