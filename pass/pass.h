@@ -9,9 +9,10 @@
 // (lumo::restoreAll, lumo::scanPacks) and logs the summary.
 //
 // Failure: the result's `ok` is false and `error` says why (the caller logs
-// "!! " + error). A file that cannot be rewritten, or a manifest that does
-// not match the disk, rolls back every file of the pass (lumo::restoreAll),
-// so no half-suppressed scenery is left behind. With no apt.dat at all
+// "!! " + error). A file that cannot be rewritten, a changed file that
+// cannot be recorded in the manifest, or a manifest that does not match the
+// disk rolls back every file of the pass (lumo::restoreAll), so no
+// half-suppressed scenery is left behind. With no apt.dat at all
 // nothing is touched. Missing ORVEL lists or networks only cost the pass its
 // networks. Nothing throws.
 #pragma once
