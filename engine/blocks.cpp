@@ -64,8 +64,9 @@ std::string codeOf(const BlockBuf& b) {
 // input by delivering nothing.
 template <class OnLine>
 bool readLines(std::istream& in, OnLine onLine) {
+  // A stream that failed to open reads as nothing: that is no empty file.
   std::streambuf* sb = in.rdbuf();
-  if (!sb) return false;
+  if (!sb || !in) return false;
   std::vector<char> buf(1 << 20);
   std::string carry;
   auto emit = [&](const char* p, std::size_t n) {

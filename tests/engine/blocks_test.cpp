@@ -143,6 +143,11 @@ TEST(ForEachBlock, ReadAndWriteErrorsAreNeverAnEndOfFile) {
     ASSERT_TRUE(in.is_open());
     EXPECT_FALSE(orvel::forEachBlock(in, out, nullptr, changed));
   }
+  {  // A file that could not be opened is not an empty one.
+    std::ifstream in("/nonexistent/apt.dat", std::ios::binary);
+    std::ostringstream out;
+    EXPECT_FALSE(orvel::forEachBlock(in, out, nullptr, changed));
+  }
   {  // Fails part way through a block.
     FailingBuf buf("I\n1 0 1 0 AAAA a\nrow 1\nrow");
     std::istream in(&buf);
