@@ -22,6 +22,7 @@
 #include "app/state.h"
 #include "host/selfupdate.h"
 #include "ui/packops.h"
+#include "ui/winrules.h"
 
 namespace {
 
@@ -112,12 +113,8 @@ void printStatus() {
   if (g_app.suppressed) {
     scenery = "Taxilume modified - lights suppressed (" + std::to_string(g_app.suppressedAirports) +
               " airports in " + std::to_string(g_app.suppressedFiles) + " file(s))";
-    // The signature is the maps' revision, then "+" and a hash of the taxi
-    // networks used when there were any; only the revision tells the age.
-    const std::string& sig = g_app.passSignature;
-    const std::string& rev = g_app.maps.rev;
-    const bool current = sig == rev || sig.rfind(rev + "+", 0) == 0;
-    if (g_app.mapsLoaded && !rev.empty() && !current) scenery += " from an older map";
+    if (lumo::passFromOlderMap(true, g_app.mapsLoaded, g_app.maps.rev, g_app.passSignature))
+      scenery += " from an older map";
   }
   row("Scenery", scenery);
   row("Sim", g_app.xplaneRunning ? "X-Plane is running - scenery is locked" : "X-Plane is not running");

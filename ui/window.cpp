@@ -142,7 +142,7 @@ void drawStatusRows(const WindowSnapshot& s, const lumo::ButtonStates& b) {
   else
     ImGui::TextUnformatted("Original - lights not suppressed");
   probeItem(s.suppressed ? "row:Scenery:modified" : "row:Scenery:original");
-  if (s.suppressed && s.mapsLoaded && !s.mapsRev.empty() && s.passSignature != s.mapsRev) {
+  if (lumo::passFromOlderMap(s.suppressed, s.mapsLoaded, s.mapsRev, s.passSignature)) {
     ImGui::SameLine();
     ImGui::TextColored(vec(C_AMBER), "from an older map");
   }

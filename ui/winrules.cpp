@@ -10,6 +10,12 @@ bool pluginUpdateAvailable(bool latestKnown, const std::string& installed, const
   return installed.empty() || verNewer(latest, installed);
 }
 
+bool passFromOlderMap(bool suppressed, bool mapsLoaded, const std::string& rev, const std::string& signature) {
+  if (!suppressed || !mapsLoaded || rev.empty()) return false;
+  const bool current = signature == rev || signature.rfind(rev + "+", 0) == 0;
+  return !current;
+}
+
 ButtonStates buttonStates(const ButtonInputs& in) {
   ButtonStates s;
   s.suppress = !in.xplaneRunning && !in.busy;

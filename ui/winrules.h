@@ -19,6 +19,12 @@ namespace lumo {
 // runs of digits, padded to three numbers, the first three compared).
 bool pluginUpdateAvailable(bool latestKnown, const std::string& installed, const std::string& latest);
 
+// The Scenery row's "from an older map": a pass is in force, the maps are
+// loaded with a revision, and the pass was made against another revision.
+// A pass that used taxi networks signs itself with the revision followed by
+// "+" and a hash of the networks; that still counts as the current map.
+bool passFromOlderMap(bool suppressed, bool mapsLoaded, const std::string& rev, const std::string& signature);
+
 // What the enabling of the window's job buttons depends on.
 struct ButtonInputs {
   bool busy = false;             // a job runs

@@ -59,6 +59,27 @@ TEST(ButtonStates, FollowWhatTheSceneryAndTheSimAllow) {
   }
 }
 
+TEST(OlderMap, NetworkSignedPassesOfTheCurrentRevisionAreCurrent) {
+  struct Case {
+    bool suppressed, loaded;
+    const char* rev;
+    const char* sig;
+    bool older;
+  };
+  const Case cases[] = {
+      {true, true, "r7", "r7", false},
+      {true, true, "r7", "r7+0123456789ab", false},
+      {true, true, "r7", "r6", true},
+      {true, true, "r7", "r6+0123456789ab", true},
+      {true, true, "r7", "r70", true},  // a longer revision is another revision
+      {true, true, "", "r6", false},
+      {true, false, "r7", "r6", false},
+      {false, true, "r7", "r6", false},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(lumo::passFromOlderMap(c.suppressed, c.loaded, c.rev, c.sig), c.older) << c.rev << " vs " << c.sig;
+}
+
 TEST(LogTone, OnlyTheFirstCharacterCounts) {
   using lumo::LogTone;
   const std::pair<const char*, LogTone> cases[] = {
