@@ -110,36 +110,35 @@ TEST(RestoreAll, PutsBackWhatIsOursAndReportsTheRest) {
 TEST(RestoreAll, TheTakenRecordStaysWhileAFailedFileIsStillSuppressed) {
   struct Case {
     const char* what;
+    void (*spoil)(const Sim& s, const std::string& p);  // applied to a suppressed, recorded file
     std::string (*message)(const std::string& p);
     bool takenKept;
   } cases[] = {
-      {"backup lost, file still ours", [](const std::string& p) { return "no backup found (" + p + ".taxilume-orig)"; },
-       true},
-      {"file changed by someone else",
+      {"backup lost, file still ours", [](const Sim&, const std::string& p) { ::unlink((p + ".taxilume-orig").c_str()); },
+       [](const std::string& p) { return "no backup found (" + p + ".taxilume-orig)"; }, true},
+      {"file changed by someone else", [](const Sim&, const std::string& p) { writeFile(p, "theirs, longer"); },
        [](const std::string& p) {
          return "the scenery changed since Taxilume cut it (updated or verified?) - our copy is kept at " + p +
                 ".taxilume-orig; restore it by hand if that is what you want";
        },
        false},
       {"backup with no mark and a row without size",
+       [](const Sim& s, const std::string& p) {
+         orvel::clearCutMark(p);
+         ASSERT_TRUE(orvel::saveManifest(s.plugin, json::parse("[{\"file\":\"" + p + "\",\"icao\":\"PPPP\"}]")));
+       },
        [](const std::string& p) {
          return "a backup with no record of the cut - the apt.dat beside it may not be ours; restore it by hand if "
                 "it is (" + p + ".taxilume-orig)";
        },
        false},
   };
-  for (size_t i = 0; i < 3; ++i) {
-    const auto& c = cases[i];
+  for (const auto& c : cases) {
     Sim s;
     const std::string P = s.pack("P");
     s.suppressed(P, "orig", "ours");
     s.row(P, "PPPP");
-    if (i == 0) ::unlink((P + ".taxilume-orig").c_str());
-    if (i == 1) writeFile(P, "theirs, longer");
-    if (i == 2) {
-      orvel::clearCutMark(P);
-      ASSERT_TRUE(orvel::saveManifest(s.plugin, json::parse("[{\"file\":\"" + P + "\",\"icao\":\"PPPP\"}]")));
-    }
+    c.spoil(s, P);
     const std::string before = readFile(P);
     writeFile(s.plugin + "/tlm_taken.json", "{}");
     std::vector<std::string> log;
