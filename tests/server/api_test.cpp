@@ -365,13 +365,9 @@ TEST_F(Api, LargeBodies) {
   huge.front() = '{';
   huge.back() = '}';
   put("geometry.json", huge);
-  put("orvel/EDDF/net.json", huge);
   lumo::Geometry g2;
   EXPECT_FALSE(lumo::fetchGeometry(host(), port(), g2, error, "", nm));
   EXPECT_EQ(error, kNoAnswer);
-  lumo::OrvelNet n;
-  EXPECT_FALSE(lumo::fetchOrvelNet(host(), port(), "EDDF", "", n, error));
-  EXPECT_EQ(error, "no answer for EDDF");
 }
 
 // Port 443 means HTTPS with the peer verified: a self-signed certificate is

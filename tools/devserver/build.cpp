@@ -83,7 +83,8 @@ struct Writer {
     const std::string path = folder + "/" + rel;
     std::error_code ec;
     fs::create_directories(fs::path(path).parent_path(), ec);
-    if (ec || !lumo::writeJsonOver(path, j)) {
+    // Compact: the maps of the whole world are large enough as they are.
+    if (ec || !lumo::writeFileOver(path, lumo::dumpJson(j, -1))) {
       error = "could not write " + path;
       return false;
     }
