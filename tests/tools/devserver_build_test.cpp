@@ -3,7 +3,7 @@
 // scenery gave, point for point.
 #include "tools/devserver/devserver.h"
 
-#if defined(TL_HAVE_CLIENT) && defined(TL_HAVE_GEOMKIT)
+#if defined(TL_HAVE_CLIENT) && defined(TL_DEVSERVER_BUILDS)
 #include <gtest/gtest.h>
 
 #include <fstream>

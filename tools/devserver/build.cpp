@@ -2,7 +2,7 @@
 // airports' own lights stand in for the published maps and networks.
 #include "tools/devserver/devserver.h"
 
-#ifdef TL_HAVE_GEOMKIT
+#ifdef TL_DEVSERVER_BUILDS
 
 #include <sys/stat.h>
 
@@ -197,7 +197,7 @@ namespace devserver {
 
 bool buildFolder(const BuildOptions&, const std::string&, int& airports, std::string& error) {
   airports = 0;
-  error = "built without the reference geometry helper";
+  error = "this build cannot make folders: it needs the engine and scenery folders";
   return false;
 }
 
