@@ -94,7 +94,7 @@ struct ClaimBlocks {
 namespace orvel {
 
 bool rewriteBlocks(const std::string& path, bool& changed, const BlockFn& fn,
-                   const std::function<bool()>& beforeReplace) {
+                   const std::function<bool()>& beforeReplace, const CodeFilter& wants) {
   changed = false;
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
@@ -112,7 +112,7 @@ bool rewriteBlocks(const std::string& path, bool& changed, const BlockFn& fn,
     std::ostream out(&buf);
     // forEachBlock fails on a read error before the end of the input, so a
     // file cut short by one can never be renamed over the whole one.
-    ok = forEachBlock(in, out, fn, changed);
+    ok = forEachBlock(in, out, fn, changed, wants);
     out.flush();
     ok = ok && out.good() && buf.ok();
   }
@@ -187,7 +187,9 @@ orvel::OpResult suppressAll(const std::string& path,
   bool changed = false;
   const bool ok = orvel::rewriteBlocks(
       path, changed, [&](const std::string& code, std::vector<std::string>& rows) { return claim(code, rows); },
-      [&]() { return !hadBackup || orvel::writeMark(path, -1, 0); });
+      [&]() { return !hadBackup || orvel::writeMark(path, -1, 0); },
+      // Blocks of airports outside the scope map are left alone by claim anyway.
+      [&](const std::string& code) { return scopes.count(code) > 0; });
   r.changed = changed;
   r.exclusions = claim.splits;
   if (!ok) {

@@ -37,9 +37,11 @@ namespace orvel {
 // end and either left alone (changed false) or replaced completely (changed
 // true). beforeReplace, when given, runs once the new content is complete
 // and on disk, just before it is renamed over P; returning false abandons
-// the rewrite with P untouched.
+// the rewrite with P untouched. wants, when given, names the airport codes
+// fn could change at all; other blocks are copied through without being cut
+// into rows, which keeps a rewrite of the world file near the cost of a copy.
 bool rewriteBlocks(const std::string& path, bool& changed, const BlockFn& fn,
-                   const std::function<bool()>& beforeReplace = {});
+                   const std::function<bool()>& beforeReplace = {}, const CodeFilter& wants = {});
 
 }  // namespace orvel
 
