@@ -187,4 +187,23 @@ void saveQuitRestore(bool restoreOnQuit) {
   if (out) out << (restoreOnQuit ? '1' : '0');
 }
 
+bool writeFresh(const std::string& path, const std::string& bytes, unsigned mode) {
+  ::unlink(path.c_str());
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, static_cast<mode_t>(mode));
+  if (fd < 0) return false;
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ::close(fd);
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  // A power cut after a rename must not leave an empty file in its place.
+  const bool synced = ::fsync(fd) == 0;
+  return ::close(fd) == 0 && synced;
+}
+
 }  // namespace lumo

@@ -54,6 +54,13 @@ bool simRunning(const std::string& prefix);
 // when a signal ended it.
 bool runQuiet(const std::vector<std::string>& argv, int& exitCode);
 
+// Writes all of bytes to a fresh file at path with the given mode, flushed to
+// disk. Whatever stood there is removed first and the file is created
+// exclusively without following links, so a link planted in a shared folder
+// (the temporary folder) is never written through. False on any failure; a
+// partial file may then remain and is the caller's to remove.
+bool writeFresh(const std::string& path, const std::string& bytes, unsigned mode);
+
 // The saved "Restore original scenery lights on X-Plane quit" choice:
 // configDir() + "/restore-on-quit.txt". Only a first line of exactly "0" or
 // "false" means unchecked; anything else, or no file, means checked.

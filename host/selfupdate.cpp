@@ -34,27 +34,6 @@ std::vector<long> versionNumbers(const std::string& v) {
   return nums;
 }
 
-// Writes all of bytes to a fresh path (an old file or link there is removed
-// first, so nothing is written through a link) and flushes it to disk.
-bool writeFresh(const std::string& path, const std::string& bytes) {
-  ::unlink(path.c_str());
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0755);
-  if (fd < 0) return false;
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ::close(fd);
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  // A power cut after the renames must not leave an empty launcher behind.
-  const bool synced = ::fsync(fd) == 0;
-  return ::close(fd) == 0 && synced;
-}
-
 }  // namespace
 
 std::string selfPath() {
@@ -147,7 +126,7 @@ bool replaceSelfAt(const std::string& self, const std::string& bytes, std::strin
   }
   const std::string fresh = self + ".new", old = self + ".old";
   ::unlink(old.c_str());
-  if (!writeFresh(fresh, bytes)) {
+  if (!writeFresh(fresh, bytes, 0755)) {
     error = "could not write " + fresh;
     return false;
   }

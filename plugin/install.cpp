@@ -31,26 +31,6 @@ std::string lowerAscii(std::string s) {
   return s;
 }
 
-// The temporary folder is shared with every other user of the machine: a
-// name there may already be a link planted by someone else. So an old file
-// is removed and the new one created exclusively, never written through.
-bool writeFresh(const std::string& path, const std::string& bytes) {
-  ::unlink(path.c_str());
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ::close(fd);
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return ::close(fd) == 0;
-}
-
 bool startsWithPK(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   char head[2] = {0, 0};
@@ -187,7 +167,7 @@ bool installPlugin(const std::string& root, const std::string& pluginDir, const 
     error = "the download was only " + std::to_string(body.size()) + " bytes - that is not a plugin";
     return false;
   }
-  if (!writeFresh(download, body)) {
+  if (!writeFresh(download, body, 0644)) {
     error = "could not write " + download;
     return false;
   }

@@ -202,7 +202,9 @@ TEST(PassFails, PluginFolderFilesThatCannotBeWritten) {
     const auto before = w.snapshot();
     const tlpass::PassRun run = w.pass(w.maps(), {});
     EXPECT_EQ(run.result.ok, c.ok) << run.result.error;
-    if (!c.line.empty()) EXPECT_TRUE(contains(run.lines, c.line));
+    if (!c.line.empty()) {
+      EXPECT_TRUE(contains(run.lines, c.line));
+    }
     if (c.ok) {
       EXPECT_EQ(tlpass::manifestOf(w).size(), 1u);
       EXPECT_TRUE(fs::exists(w.globalFile() + ".taxilume-orig"));

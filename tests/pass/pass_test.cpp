@@ -103,8 +103,11 @@ TEST(Pass, PacksOfEveryKindThenRestore) {
   int splitsFra = 0, splitsInn = 0;
   expectOnlyLightsAndSplits(fra, splitsFra);
   expectOnlyLightsAndSplits(inn, splitsInn);
-  for (const auto& f : before)
-    if (f.first != fra && f.first != inn) EXPECT_TRUE(tl::readFile(f.first) == f.second) << f.first;
+  for (const auto& f : before) {
+    if (f.first != fra && f.first != inn) {
+      EXPECT_TRUE(tl::readFile(f.first) == f.second) << f.first;
+    }
+  }
   EXPECT_FALSE(fs::exists(w.globalFile() + ".taxilume-orig"));
 
   EXPECT_EQ(r.airports, 2);

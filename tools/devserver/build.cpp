@@ -1,6 +1,7 @@
 // Builds a server folder (layout in devserver.h) from real scenery: the
 // airports' own lights stand in for the published maps and networks.
 #include "tools/devserver/devserver.h"
+#include "server/api.h"
 
 #ifdef TL_DEVSERVER_BUILDS
 
@@ -21,22 +22,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The launcher's query encoding, which names publisher network files.
-std::string encoded(const std::string& s) {
-  static const char hex[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : s) {
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-        c == '-' || c == '.' || c == '_' || c == '~') {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += hex[c >> 4];
-      out += hex[c & 15];
-    }
-  }
-  return out;
-}
 
 // A code that can name a folder of its own.
 bool usableCode(const std::string& code) {
@@ -154,7 +139,7 @@ bool buildFolder(const BuildOptions& opt, const std::string& folder, int& airpor
       publishersOf[code].push_back(publisher);
       if (opt.networks && !scope.network.empty()) {
         orvelList.push_back({{"icao", code}, {"platform", "xplane"}, {"publisher", publisher}});
-        if (!w.json("orvel/" + code + "/pub/" + encoded(publisher) + ".json",
+        if (!w.json("orvel/" + code + "/pub/" + lumo::urlEncode(publisher) + ".json",
                     networkJson(scope.network, true, opt.rev)))
           return false;
       }
@@ -180,7 +165,7 @@ bool buildFolder(const BuildOptions& opt, const std::string& folder, int& airpor
       return false;
     }
     if (!w.json("releases/xplane.json", {{"version", opt.pluginVersion},
-                                         {"url", "/files/" + encoded(name)},
+                                         {"url", "/files/" + lumo::urlEncode(name)},
                                          {"notes", "Built from " + name + "."}}))
       return false;
   }

@@ -1,4 +1,5 @@
 #include "tools/devserver/devserver.h"
+#include "server/api.h"
 
 #include <httplib.h>
 
@@ -49,23 +50,6 @@ bool safeRelPath(const std::string& rel) {
   return true;
 }
 
-// The launcher's percent-encoding of query values, which names the
-// publisher network files (kept here so the server needs no launcher code).
-std::string encoded(const std::string& s) {
-  static const char hex[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : s) {
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-        c == '-' || c == '.' || c == '_' || c == '~') {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += hex[c >> 4];
-      out += hex[c & 15];
-    }
-  }
-  return out;
-}
 
 }  // namespace
 
@@ -137,7 +121,7 @@ struct Server::Impl {
       if (!xplane || !safeName(icao)) return json(res, none);
       std::string publisher = req.get_param_value("publisher");
       if (publisher.empty()) return document(res, "orvel/" + icao + "/net.json", none);
-      return document(res, "orvel/" + icao + "/pub/" + encoded(publisher) + ".json", none);
+      return document(res, "orvel/" + icao + "/pub/" + lumo::urlEncode(publisher) + ".json", none);
     }
     const std::string files = "/files/";
     if (p.compare(0, files.size(), files) == 0) {
