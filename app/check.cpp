@@ -11,6 +11,7 @@
 #include "host/selfupdate.h"
 #include "host/xplane.h"
 #include "packs/scan.h"
+#include "plugin/install.h"
 #include "scenery/state.h"
 #include "server/api.h"
 
@@ -21,16 +22,6 @@ namespace {
 std::string mapsLine(const lumo::Geometry& maps) {
   return "Database: " + std::to_string(maps.airports.size()) + " airport(s), " + std::to_string(maps.barCount) +
          " bar(s), " + std::to_string(maps.variantCount) + " add-on map(s)  [rev " + maps.rev + "]";
-}
-
-// The first line of version.txt without trailing line ends and blanks; empty
-// when it cannot be read.
-std::string readPluginVersion(const std::string& pluginDir) {
-  std::ifstream in(pluginDir + "/version.txt", std::ios::binary);
-  std::string line;
-  if (!in || !std::getline(in, line)) return {};
-  while (!line.empty() && (line.back() == '\n' || line.back() == '\r' || line.back() == ' ')) line.pop_back();
-  return line;
 }
 
 }  // namespace
@@ -162,5 +153,5 @@ void refreshLocal(bool full) {
   g_app.xplaneRunning = lumo::simRunning(lowerAscii(g_app.root));
   std::error_code ec;
   g_app.pluginInstalled = !g_app.pluginDir.empty() && fs::exists(lumo::xplPath(g_app.pluginDir), ec);
-  g_app.pluginVersion = g_app.pluginDir.empty() ? std::string() : readPluginVersion(g_app.pluginDir);
+  g_app.pluginVersion = g_app.pluginDir.empty() ? std::string() : lumo::installedVersion(g_app.pluginDir);
 }
