@@ -9,7 +9,7 @@ PREFIX     ?= $(HOME)/.local
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 
 # Every Debian package the build, the tests and the demo use.
-PACKAGES := cmake g++ make pkg-config git ca-certificates \
+PACKAGES := cmake gcc g++ make pkg-config git ca-certificates python3 locales \
   libimgui-dev libglfw3-dev libopengl-dev libgl1-mesa-dev libgl1-mesa-dri \
   libcurl4-openssl-dev nlohmann-json3-dev googletest libgtest-dev \
   libcpp-httplib-dev libssl-dev openssl \
