@@ -66,6 +66,7 @@ void actionCheck() {
     g_app.latest = release;
     g_app.latestKnown = true;
   }
+  wakeFrontEnd();
 
   if (!g_checkSelfUpdate) return;
   bool updated = false;
@@ -108,6 +109,7 @@ lumo::PackScan scanIntoApp(const lumo::Geometry& maps) {
     port = g_app.port;
     g_app.scanning = true;
   }
+  wakeFrontEnd();
   g_app.say("Matching your scenery packs...");
   lumo::PackScan scan = lumo::scanPacks(root, pluginDir, maps, host, port, LOG);
   if (!scan.rows.empty()) {
@@ -124,34 +126,44 @@ lumo::PackScan scanIntoApp(const lumo::Geometry& maps) {
     g_app.keepListed.clear();
     g_app.showAllPacks = true;
     g_app.scan = scan;
+    ++g_app.scanSerial;
     g_app.scanning = false;
   }
+  wakeFrontEnd();
   return scan;
 }
 
 void refreshLocal(bool full) {
-  if (full) {
-    std::string root, pluginDir;
-    {
-      std::lock_guard<std::mutex> lock(g_app.mtx);
-      root = g_app.root;
-      pluginDir = g_app.pluginDir;
-    }
-    std::vector<std::string> stale;
-    if (!root.empty() && !pluginDir.empty()) stale = lumo::staleBackups(root, pluginDir);
+  // The reads (manifest, /proc, the plugin folder) run on copies without the
+  // mutex, so the window and a job appending to the log never wait on them;
+  // only the results are stored under it.
+  std::string root, pluginDir;
+  {
     std::lock_guard<std::mutex> lock(g_app.mtx);
-    g_app.staleCopies = std::move(stale);
+    root = g_app.root;
+    pluginDir = g_app.pluginDir;
   }
-  std::lock_guard<std::mutex> lock(g_app.mtx);
+  std::vector<std::string> stale;
+  if (full && !root.empty() && !pluginDir.empty()) stale = lumo::staleBackups(root, pluginDir);
   // An empty plugin folder would name files at the file-system root.
   const lumo::SuppressionSummary s =
-      g_app.pluginDir.empty() ? lumo::SuppressionSummary{} : lumo::suppressionState(g_app.pluginDir);
-  g_app.suppressed = s.inForce;
-  g_app.suppressedAirports = s.airports;
-  g_app.suppressedFiles = s.files;
-  g_app.passSignature = s.signature;
-  g_app.xplaneRunning = lumo::simRunning(lowerAscii(g_app.root));
+      pluginDir.empty() ? lumo::SuppressionSummary{} : lumo::suppressionState(pluginDir);
+  const bool running = lumo::simRunning(lowerAscii(root));
   std::error_code ec;
-  g_app.pluginInstalled = !g_app.pluginDir.empty() && fs::exists(lumo::xplPath(g_app.pluginDir), ec);
-  g_app.pluginVersion = g_app.pluginDir.empty() ? std::string() : lumo::installedVersion(g_app.pluginDir);
+  const bool installed = !pluginDir.empty() && fs::exists(lumo::xplPath(pluginDir), ec);
+  std::string version = pluginDir.empty() ? std::string() : lumo::installedVersion(pluginDir);
+  {
+    std::lock_guard<std::mutex> lock(g_app.mtx);
+    // A folder picked meanwhile makes these readings stale; its own refresh follows.
+    if (g_app.root != root || g_app.pluginDir != pluginDir) return;
+    if (full) g_app.staleCopies = std::move(stale);
+    g_app.suppressed = s.inForce;
+    g_app.suppressedAirports = s.airports;
+    g_app.suppressedFiles = s.files;
+    g_app.passSignature = s.signature;
+    g_app.xplaneRunning = running;
+    g_app.pluginInstalled = installed;
+    g_app.pluginVersion = std::move(version);
+  }
+  wakeFrontEnd();
 }

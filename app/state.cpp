@@ -20,8 +20,25 @@ namespace {
 lumo::LogFn g_echo;
 
 // Lets waitForIdle sleep instead of spinning; busy itself stays the hand-over.
-std::mutex g_idleMtx;
-std::condition_variable g_idleCv;
+// Both live for the whole process and are never destroyed: a job thread
+// still notifies after clearing busy, and the main thread may by then be
+// running the static destructors on its way out.
+std::mutex& idleMtx() {
+  static std::mutex* m = new std::mutex;
+  return *m;
+}
+std::condition_variable& idleCv() {
+  static std::condition_variable* cv = new std::condition_variable;
+  return *cv;
+}
+
+// The front end's wake-up, guarded by its own never-destroyed mutex for the
+// same reason.
+std::mutex& wakeMtx() {
+  static std::mutex* m = new std::mutex;
+  return *m;
+}
+void (*g_wakeHook)() = nullptr;
 
 // Reads a whole decimal port the way strtol does; anything else is 0.
 int readPort(const std::string& s) {
@@ -47,6 +64,17 @@ void App::sayLocked(const std::string& line) {
   log.push_back(line);
   if (log.size() > kLogCap) log.erase(log.begin());
   if (g_echo) g_echo(line);
+  wakeFrontEnd();
+}
+
+void setWakeHook(void (*wake)()) {
+  std::lock_guard<std::mutex> lock(wakeMtx());
+  g_wakeHook = wake;
+}
+
+void wakeFrontEnd() {
+  std::lock_guard<std::mutex> lock(wakeMtx());
+  if (g_wakeHook) g_wakeHook();
 }
 
 void setLogEcho(lumo::LogFn echo) {
@@ -70,10 +98,11 @@ void run(const char* name, std::function<void()> fn) {
       g_app.sayLocked(std::string("!! could not start ") + (name ? name : "the job") + ": " + e.what());
     }
     {
-      std::lock_guard<std::mutex> lock(g_idleMtx);
+      std::lock_guard<std::mutex> lock(idleMtx());
       g_app.busy.exchange(false);
     }
-    g_idleCv.notify_all();
+    idleCv().notify_all();
+    wakeFrontEnd();
   }
 }
 
@@ -102,19 +131,20 @@ void startJobThread(std::function<void()> fn) {
       g_app.jobName.clear();
     }
     {
-      // Taking g_idleMtx around the store keeps a waiter from missing it.
-      std::lock_guard<std::mutex> lock(g_idleMtx);
+      // Taking idleMtx() around the store keeps a waiter from missing it.
+      std::lock_guard<std::mutex> lock(idleMtx());
       g_app.busy.exchange(false);
     }
-    g_idleCv.notify_all();
+    idleCv().notify_all();
+    wakeFrontEnd();  // the window shows the job's end at once
   }).detach();
 }
 
 }  // namespace
 
 void waitForIdle() {
-  std::unique_lock<std::mutex> lock(g_idleMtx);
-  g_idleCv.wait(lock, [] { return !g_app.busy.load(); });
+  std::unique_lock<std::mutex> lock(idleMtx());
+  idleCv().wait(lock, [] { return !g_app.busy.load(); });
 }
 
 void scanCommandLine(int argc, char** argv) {

@@ -68,6 +68,9 @@ class App {
   int suppressedFiles = 0;
   std::string passSignature;
   lumo::PackScan scan;
+  // Bumped whenever `scan` is replaced, so work done on a copy of the scan
+  // outside the mutex can tell whether its row indices still mean the same.
+  unsigned scanSerial = 0;
   std::set<std::size_t> keepListed;
   bool scanning = false;
   bool showAllPacks = false;
@@ -96,6 +99,15 @@ extern const lumo::LogFn LOG;
 // line as it is appended. It is called with g_app.mtx held, in append order,
 // so it must not log or take the mutex itself. Empty by default.
 void setLogEcho(lumo::LogFn echo);
+
+// A front end whose event loop sleeps sets this to be woken when the log or
+// the state changes. The hook is called from any thread, possibly with
+// g_app.mtx held, so it must neither log nor take the mutex; it must be
+// quick. setWakeHook(nullptr) returns only once no call is under way, so a
+// front end can tear down what the hook uses right after it.
+void setWakeHook(void (*wake)());
+// Calls the hook, if any. Safe from any thread, with or without g_app.mtx.
+void wakeFrontEnd();
 
 // Starts fn as the background job `name` unless one is running (then the
 // request is dropped). Returns at once. Main thread only. The job thread

@@ -35,6 +35,7 @@ void jobPickFolder() {
     g_app.root = folder;
     g_app.pluginDir = folder + "Resources/plugins/Taxilume";
     g_app.scan = lumo::PackScan{};
+    ++g_app.scanSerial;
     g_app.keepListed.clear();
   }
   lumo::rememberRoot(folder);

@@ -29,55 +29,74 @@ bool savePicks(const std::string& pluginDir, const std::map<std::string, std::st
 
 }  // namespace
 
-void pickPack(size_t index, const std::string& publisher) {
-  std::string icao;
-  bool ok = false;
-  {
-    std::lock_guard<std::mutex> lock(g_app.mtx);
-    if (index >= g_app.scan.rows.size()) return;
-    const lumo::PackRow& row = g_app.scan.rows[index];
-    icao = row.icao;
-    const std::string key = row.packKey;
-    const std::string& dir = g_app.pluginDir;
+namespace {
 
-    auto loaded = lumo::loadPublishers(dir);
-    std::map<std::string, std::string> picks(loaded.begin(), loaded.end());
-    picks[key] = publisher;
-    // A pick takes the pack back into suppression.
-    std::set<std::string> dismissed = lumo::loadDismissedPacks(dir);
-    if (dismissed.erase(key) > 0 && !dir.empty()) lumo::saveDismissedPacks(dir, dismissed);
-    ok = savePicks(dir, picks);
-    if (ok) lumo::reclassifyPacks(dir, g_app.scan);
-    g_app.keepListed.insert(index);
-  }
+// What a pick or a toggle works on, copied under the mutex: the row's code
+// and pack key, the plugin folder, and the scan to re-classify.
+struct RowWork {
+  std::string icao, key, dir;
+  lumo::PackScan scan;
+  unsigned serial = 0;
+};
+
+bool copyRow(size_t index, RowWork& w) {
+  std::lock_guard<std::mutex> lock(g_app.mtx);
+  if (index >= g_app.scan.rows.size()) return false;
+  const lumo::PackRow& row = g_app.scan.rows[index];
+  w.icao = row.icao;
+  w.key = row.packKey;
+  w.dir = g_app.pluginDir;
+  w.scan = g_app.scan;
+  w.serial = g_app.scanSerial;
+  return true;
+}
+
+// Stores the re-classified copy (when the files were written) and keeps the
+// row listed, unless a new scan replaced the one the index belongs to.
+void storeRow(size_t index, RowWork& w, bool ok) {
+  std::lock_guard<std::mutex> lock(g_app.mtx);
+  if (g_app.scanSerial != w.serial || index >= g_app.scan.rows.size()) return;
+  if (ok) g_app.scan.rows = std::move(w.scan.rows);
+  g_app.keepListed.insert(index);
+}
+
+}  // namespace
+
+// The files are read and written without the mutex, so a job appending to
+// the log never waits on the disk; only the main thread (or the one front
+// end's own thread) calls these, so two never overlap.
+void pickPack(size_t index, const std::string& publisher) {
+  RowWork w;
+  if (!copyRow(index, w)) return;
+  auto loaded = lumo::loadPublishers(w.dir);
+  std::map<std::string, std::string> picks(loaded.begin(), loaded.end());
+  picks[w.key] = publisher;
+  // A pick takes the pack back into suppression.
+  std::set<std::string> dismissed = lumo::loadDismissedPacks(w.dir);
+  if (dismissed.erase(w.key) > 0 && !w.dir.empty()) lumo::saveDismissedPacks(w.dir, dismissed);
+  const bool ok = savePicks(w.dir, picks);
+  if (ok) lumo::reclassifyPacks(w.dir, w.scan);
+  storeRow(index, w, ok);
   if (ok)
-    g_app.say(icao + " -> " + (publisher.empty() ? std::string("base map") : publisher) + ". Press Update & Suppress.");
+    g_app.say(w.icao + " -> " + (publisher.empty() ? std::string("base map") : publisher) +
+              ". Press Update & Suppress.");
   else
     g_app.say("!! could not save that pick - publishers.json was not written.");
 }
 
 void setPackDismissed(size_t index, bool dismissed) {
-  std::string icao;
-  bool ok = false;
-  {
-    std::lock_guard<std::mutex> lock(g_app.mtx);
-    if (index >= g_app.scan.rows.size()) return;
-    const lumo::PackRow& row = g_app.scan.rows[index];
-    icao = row.icao;
-    const std::string key = row.packKey;
-    const std::string& dir = g_app.pluginDir;
-
-    std::set<std::string> set = lumo::loadDismissedPacks(dir);
-    if (dismissed)
-      set.insert(key);
-    else
-      set.erase(key);
-    ok = !dir.empty() && lumo::saveDismissedPacks(dir, set);
-    if (ok) lumo::reclassifyPacks(dir, g_app.scan);
-    g_app.keepListed.insert(index);
-  }
+  RowWork w;
+  if (!copyRow(index, w)) return;
+  std::set<std::string> set = lumo::loadDismissedPacks(w.dir);
+  if (dismissed)
+    set.insert(w.key);
+  else
+    set.erase(w.key);
+  const bool ok = !w.dir.empty() && lumo::saveDismissedPacks(w.dir, set);
+  if (ok) lumo::reclassifyPacks(w.dir, w.scan);
+  storeRow(index, w, ok);
   if (ok)
-    g_app.say(icao + (dismissed ? ": not suppressed." : ": back on the list."));
+    g_app.say(w.icao + (dismissed ? ": not suppressed." : ": back on the list."));
   else
     g_app.say("!! could not save that - launcher_packs.json was not written.");
 }

@@ -4,8 +4,9 @@
 // scan in g_app so every row of the pack shows it.
 //
 // Call from the main thread (or a front end's own thread) with g_app's
-// mutex NOT held: each takes it for its whole file work, then logs one line
-// through App::say after releasing it. An index that is not a row of the
+// mutex NOT held: each copies what it needs under it, reads and writes the
+// files without it, stores the result under it (unless a new scan came in
+// meanwhile), then logs one line through App::say. An index that is not a row of the
 // scan does nothing. A failed write is logged ("!! could not save ..."), the
 // scan is then left as it was, and the row stays listed either way.
 //
