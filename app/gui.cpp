@@ -10,6 +10,7 @@
 // Exit status: 0 after a normal close or when another launcher already runs;
 // 1 when GLFW cannot start or the window cannot be created.
 #include <GLFW/glfw3.h>
+#include <fontconfig/fontconfig.h>
 #include <imgui.h>
 #include <backends/imgui_impl_glfw.h>
 #include <backends/imgui_impl_opengl3.h>
@@ -17,6 +18,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -26,6 +28,7 @@
 #include "app/check.h"
 #include "app/startup.h"
 #include "app/state.h"
+#include "ui/instance.h"
 #include "ui/probe.h"
 #include "ui/window.h"
 #include "ui/winrules.h"
@@ -85,17 +88,75 @@ bool exists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0;
 }
 
-// The fonts come from the X-Plane folder, so they are only there when the
-// folder was known at start-up; a folder picked later keeps the built-in font.
-ImFont* loadFonts(const std::string& root) {
-  if (root.empty()) return nullptr;
+// The characters pack names are written in: Latin with its extensions,
+// Greek and Cyrillic, and the punctuation around them (dashes, quotes, the
+// ellipsis). Pack names come from folder names anywhere in the world.
+const ImWchar* glyphRanges() {
+  static const ImWchar ranges[] = {
+      0x0020, 0x00FF,  // Basic Latin, Latin-1
+      0x0100, 0x024F,  // Latin Extended-A and -B
+      0x0370, 0x03FF,  // Greek
+      0x0400, 0x052F,  // Cyrillic and its supplement
+      0x1E00, 0x1EFF,  // Latin Extended Additional
+      0x2000, 0x206F,  // General Punctuation
+      0x20A0, 0x20CF,  // currency signs
+      0,
+  };
+  return ranges;
+}
+
+bool loadableFont(const std::string& path) {
+  const auto dot = path.rfind('.');
+  if (dot == std::string::npos) return false;
+  const std::string ext = lowerAscii(path.substr(dot));
+  return (ext == ".ttf" || ext == ".otf" || ext == ".ttc") && exists(path);
+}
+
+// A system font file through fontconfig: DejaVu Sans when installed, else
+// whatever the system's sans-serif stands for. Empty when there is none
+// ImGui can read.
+std::string systemFont(bool bold) {
+  if (!FcInit()) return {};
+  std::string file;
+  FcPattern* pat = FcNameParse(reinterpret_cast<const FcChar8*>(bold ? "DejaVu Sans:bold" : "DejaVu Sans"));
+  if (pat) {
+    FcConfigSubstitute(nullptr, pat, FcMatchPattern);
+    FcDefaultSubstitute(pat);
+    FcResult result = FcResultNoMatch;
+    if (FcPattern* match = FcFontMatch(nullptr, pat, &result)) {
+      FcChar8* f = nullptr;
+      if (FcPatternGetString(match, FC_FILE, 0, &f) == FcResultMatch && f) file = reinterpret_cast<const char*>(f);
+      FcPatternDestroy(match);
+    }
+    FcPatternDestroy(pat);
+  }
+  return loadableFont(file) ? file : std::string();
+}
+
+// One font at `size`: the X-Plane file when there is one, with the system
+// font merged in for the characters it lacks; the system font alone
+// otherwise. Null when neither is there.
+ImFont* addFont(const std::string& xplaneFile, const std::string& systemFile, float size) {
   ImGuiIO& io = ImGui::GetIO();
-  const std::string regular = root + "Resources/fonts/Roboto-Regular.ttf";
-  const std::string bold = root + "Resources/fonts/Roboto-Bold.ttf";
-  if (exists(regular)) io.Fonts->AddFontFromFileTTF(regular.c_str(), 17.0f);
-  ImFont* heading = nullptr;
-  if (exists(bold)) heading = io.Fonts->AddFontFromFileTTF(bold.c_str(), 22.0f);
-  return heading;
+  ImFont* font = nullptr;
+  if (!xplaneFile.empty() && exists(xplaneFile))
+    font = io.Fonts->AddFontFromFileTTF(xplaneFile.c_str(), size, nullptr, glyphRanges());
+  if (systemFile.empty()) return font;
+  if (!font) return io.Fonts->AddFontFromFileTTF(systemFile.c_str(), size, nullptr, glyphRanges());
+  ImFontConfig merge;
+  merge.MergeMode = true;  // only glyphs the first file lacks are taken
+  io.Fonts->AddFontFromFileTTF(systemFile.c_str(), size, &merge, glyphRanges());
+  return font;
+}
+
+// The X-Plane folder's fonts when it was known at start-up (a folder picked
+// later keeps the fonts loaded now), else a system font, and ImGui's
+// built-in one only when neither is there. The first font added is the
+// default; the heading font may be null.
+ImFont* loadFonts(const std::string& root) {
+  const std::string fonts = root.empty() ? std::string() : root + "Resources/fonts/";
+  addFont(fonts.empty() ? "" : fonts + "Roboto-Regular.ttf", systemFont(false), 17.0f);
+  return addFont(fonts.empty() ? "" : fonts + "Roboto-Bold.ttf", systemFont(true), 22.0f);
 }
 
 // The display's frame period. Swap interval 1 should pace the loop, but some
@@ -112,15 +173,22 @@ double framePeriod() {
 
 // Idle drawing. With a software renderer a frame costs milliseconds of CPU,
 // so a window redrawn at the display rate while nothing happens keeps a core
-// busy. Frames are drawn at the display rate while a job runs and for a
-// moment after any input or window event; otherwise a few times a second,
-// which is enough for what can change then (the local refresh). Any event
-// ends the wait at once.
+// busy. Frames are drawn at the display rate only for a moment after any
+// input or window event; otherwise the loop sleeps until the next local
+// refresh, and the job thread wakes it (wakeLoop) whenever the log or the
+// state changes.
 constexpr double kLivelyAfterEvent = 0.75;  // seconds at full rate after an event
-constexpr double kIdleFrame = 0.25;         // seconds between frames when idle
+constexpr double kRefreshEvery = 2.0;       // seconds between local refreshes
 double g_livelyUntil = 0.0;
+std::atomic<bool> g_woken{false};
 
 void noteActivity() { g_livelyUntil = glfwGetTime() + kLivelyAfterEvent; }
+
+// Any thread. One empty event per batch of changes: the loop clears the
+// flag before it draws what they changed.
+void wakeLoop() {
+  if (!g_woken.exchange(true)) glfwPostEmptyEvent();
+}
 
 // Installed before the ImGui back end, which calls them before its own
 // handling; the ones the back end does not use stay as they are.
@@ -170,35 +238,31 @@ void frameLoop(ImFont* heading) {
   const double period = framePeriod();
   double lastRefresh = 0.0;
   double lastFrame = -1.0;
-  bool wasBusy = true;
+  noteActivity();  // the first frames
   for (;;) {
     if (glfwWindowShouldClose(g_win)) break;
-    glfwPollEvents();
+    double now = glfwGetTime();
+    if (now < g_livelyUntil)
+      glfwPollEvents();
+    else  // asleep until an event, a wake-up from the job thread, or the next refresh
+      glfwWaitEventsTimeout(std::max(0.001, lastRefresh + kRefreshEvery - now));
     if (g_app.quitRequested.load() && !g_app.busy.load()) break;
 
     if (glfwGetWindowAttrib(g_win, GLFW_ICONIFIED)) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      continue;  // back to polling; the close check is at the top
+      // Nothing is drawn; an event (restore, close) or a job's end wakes it.
+      glfwWaitEventsTimeout(0.25);
+      continue;  // the close check is at the top
     }
 
-    double now = glfwGetTime();
-    bool refreshed = false;
-    if (now - lastRefresh > 2.0) {
+    bool drawNow = now < g_livelyUntil || g_woken.exchange(false);
+    now = glfwGetTime();
+    if (now - lastRefresh > kRefreshEvery) {
       lastRefresh = now;
-      if (!g_app.busy.load()) {
-        refreshLocal(false);
-        refreshed = true;
-      }
+      if (!g_app.busy.load()) refreshLocal(false);
+      g_woken.store(false);  // this frame shows what the refresh found
+      drawNow = true;
     }
-    const bool busy = g_app.busy.load();
-    if (busy || wasBusy) noteActivity();  // log lines arrive; the job's end shows at once
-    wasBusy = busy;
-
-    if (!refreshed && now >= g_livelyUntil && now < lastFrame + kIdleFrame) {
-      const double next = std::min(lastFrame + kIdleFrame, lastRefresh + 2.0 + 0.001);
-      if (next > now) glfwWaitEventsTimeout(next - now);
-      continue;
-    }
+    if (!drawNow) continue;
 
     renderFrame(heading);
     // A swap that waited for the vertical blank ends about a period after
@@ -217,7 +281,7 @@ void frameLoop(ImFont* heading) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int early = startupCore(argc, argv);
+  const int early = startupCore(argc, argv, raiseRunningLauncher);
   if (early != kStartupGoOn) return early;
 
   glfwSetErrorCallback(onGlfwError);
@@ -255,8 +319,14 @@ int main(int argc, char** argv) {
   ImGui_ImplGlfw_InitForOpenGL(g_win, true);
   ImGui_ImplOpenGL3_Init("#version 130");
 
+  setWakeHook(wakeLoop);
+  markInstance(g_win);
   run("checking", actionStartup);
   frameLoop(heading);
+  // Closing: a second start from now on waits for the lock instead of
+  // raising this window, and no job thread posts to GLFW once it is gone.
+  withdrawInstanceMark();
+  setWakeHook(nullptr);
 
   ImGui_ImplOpenGL3_Shutdown();
   ImGui_ImplGlfw_Shutdown();

@@ -43,8 +43,13 @@ void sweepLeftovers(std::string old) {
 
 }  // namespace
 
-int startupCore(int argc, char** argv) {
+int startupCore(int argc, char** argv, bool (*raiseRunning)()) {
   scanCommandLine(argc, argv);
+
+  if (raiseRunning && raiseRunning()) {
+    std::fputs("Taxilume Launcher is already running - its window is now in front.\n", stderr);
+    return 0;
+  }
 
   if (!lumo::acquireSingleLock()) {
     std::fputs("Taxilume Launcher is already running.\n", stderr);

@@ -11,8 +11,13 @@
 // Returns kStartupGoOn when the caller should go on; otherwise the exit status
 // to end with (0: another launcher holds the lock, after the message
 // "Taxilume Launcher is already running.\n" on standard error).
+//
+// raiseRunning, when given, is tried right after the command-line scan: a
+// front end that can bring an already running launcher to the front returns
+// true when it did, and startup ends at once with 0 instead of waiting for
+// the lock.
 #pragma once
 
 constexpr int kStartupGoOn = -1;
 
-int startupCore(int argc, char** argv);
+int startupCore(int argc, char** argv, bool (*raiseRunning)() = nullptr);
