@@ -59,16 +59,35 @@ PackListing listPacks(const std::vector<PackRow>& rows, const std::set<size_t>& 
   return out;
 }
 
-void orderAskRows(std::vector<AskRow>& rows) {
-  std::stable_partition(rows.begin(), rows.end(), [](const AskRow& r) {
+void orderAskRows(std::vector<AskRow>& rows, const std::vector<PackRow>& atScan) {
+  std::stable_partition(rows.begin(), rows.end(), [&](const AskRow& r) {
+    if (r.index < atScan.size()) {
+      const PackRow& was = atScan[r.index];
+      return !hasOwnMap(was) && !was.dismissed && !was.publishers.empty();
+    }
     return !r.hasMap && !r.dismissed && !r.publishers.empty();
   });
 }
 
+bool choicesChanged(const std::vector<PackRow>& now, const std::vector<PackRow>& atScan,
+                    const std::set<size_t>& keepListed) {
+  for (size_t i : keepListed) {
+    if (i >= now.size()) continue;
+    if (i >= atScan.size()) return true;
+    const PackRow& a = now[i];
+    const PackRow& b = atScan[i];
+    if (a.dismissed != b.dismissed || hasOwnMap(a) != hasOwnMap(b)) return true;
+    if (hasOwnMap(a) && a.publisher != b.publisher) return true;
+  }
+  return false;
+}
+
 ListSize packListSize(size_t rows, const ListMetrics& m) {
   ListSize out;
-  const float rowH = m.lineH + m.frameH + m.spacingY;
-  const float space = m.avail - (m.padY + 2 * m.lineH + m.frameH);
+  // A row is a text line and a combo line, each with its spacing; the last
+  // row's spacing is not drawn.
+  const float rowH = m.lineH + m.frameH;
+  const float space = m.room;
   const float want = float(std::min<size_t>(rows, 3)) * rowH + m.padY - m.spacingY;
   const float oneRow = rowH + m.padY - m.spacingY;
   if (want > space) {

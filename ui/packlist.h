@@ -53,9 +53,19 @@ struct PackListing {
 // scan (keepListed) too; all others only when showAll is set.
 PackListing listPacks(const std::vector<PackRow>& rows, const std::set<size_t>& keepListed, bool showAll);
 
-// Rows that still need the user's choice (no map, not dismissed, at least
-// one publisher offered) first; the scan's order within each group.
-void orderAskRows(std::vector<AskRow>& rows);
+// Rows that need the user's choice (no map, not dismissed, at least one
+// publisher offered) first; the scan's order within each group. Whether a
+// row needs a choice is judged on `atScan`, the rows as the scan left them,
+// so a row the user just picked stays where it is until the next scan (a
+// row beyond atScan is judged as it is now).
+void orderAskRows(std::vector<AskRow>& rows, const std::vector<PackRow>& atScan);
+
+// Whether the rows picked or toggled since the scan (keepListed) now lead
+// the next pass elsewhere than the scan's own classification did: another
+// map, a map where there was none, or in or out of suppression. Picking the
+// map a row already had changes nothing.
+bool choicesChanged(const std::vector<PackRow>& now, const std::vector<PackRow>& atScan,
+                    const std::set<size_t>& keepListed);
 
 // The metrics the list height is worked out from (ImGui's units: pixels).
 struct ListMetrics {
@@ -63,7 +73,7 @@ struct ListMetrics {
   float frameH = 0;    // frame height with spacing
   float spacingY = 0;  // item spacing y
   float padY = 0;      // twice the window padding y
-  float avail = 0;     // content region's available height at the list
+  float room = 0;      // height the list may take without pushing the buttons or the log out
   float displayH = 0;  // the window's display height
 };
 
@@ -73,8 +83,8 @@ struct ListSize {
   bool scrollbar = false;  // all rows do not fit: always show the scrollbar
 };
 
-// Room for up to three rows, leaving space for the buttons and the start of
-// the log; asks the window to grow when even that does not fit.
+// Up to three rows within `room`, never less than one row; asks the window
+// to grow by what three rows lack.
 ListSize packListSize(size_t rows, const ListMetrics& m);
 
 }  // namespace lumo

@@ -11,6 +11,7 @@
 #include "ui/probe.h"
 #include "ui/snapshot.h"
 #include "ui/window.h"
+#include "ui/winrules.h"
 
 namespace {
 
@@ -30,6 +31,7 @@ void drawRow(const AskRow& r, bool busy) {
   ImGui::TextColored(tc, "%s", r.icao.c_str());
   ImGui::SameLine(92);
   ImGui::TextColored(tc, "%s", r.pack.c_str());
+  probeItem("pack:" + r.icao);
   ImGui::Indent(92);
 
   const std::string current = r.publisher.empty() ? "Base map" : r.publisher;
@@ -73,11 +75,20 @@ void drawRow(const AskRow& r, bool busy) {
 
 }  // namespace
 
-void drawPackSection(const WindowSnapshot& s) {
+float drawPackSection(const WindowSnapshot& s, float listRoom) {
+  // The rows as the window first saw the current scan: a pick moves no row
+  // and shows the hint only when it changed something, until the next scan.
+  static unsigned s_serial = ~0u;
+  static std::vector<lumo::PackRow> s_atScan;
+  if (s.scanSerial != s_serial) {
+    s_serial = s.scanSerial;
+    s_atScan = s.rows;
+  }
+
   lumo::PackListing L = lumo::listPacks(s.rows, s.keepListed, s.showAllPacks);
   const lumo::PackCounts& c = L.counts;
   const bool listed = !L.rows.empty();
-  if (!s.scanning && c.hidden == 0 && !listed) return;
+  if (!s.scanning && c.hidden == 0 && !listed) return 0;
 
   ImGui::Dummy(ImVec2(0, 6));
   ImGui::Separator();
@@ -89,9 +100,15 @@ void drawPackSection(const WindowSnapshot& s) {
     ImGui::TextColored(vec(C_MUT), "Reading your scenery packs...");
   }
   if (c.needPick > 0) countLine(C_AMBER, false, "%d scenery pack(s) need a map picked.", c.needPick);
-  if (c.picked > 0) {
+  // Only when the next pass would do something else, and the button that
+  // runs it can be pressed.
+  lumo::ButtonInputs in;
+  in.busy = s.busy;
+  in.xplaneRunning = s.xplaneRunning;
+  if (lumo::buttonStates(in).suppress && lumo::choicesChanged(s.rows, s_atScan, s.keepListed)) {
     dot(vec(C_GO));
     ImGui::TextUnformatted("Picked. Press Update & Suppress.");
+    probeItem("hint:picked");
   }
   if (c.ownMap > 0) countLine(C_MUT, true, "%d scenery pack(s) matched to their own map.", c.ownMap);
   if (c.baseMap > 0) countLine(C_MUT, true, "%d scenery pack(s) suppressed against the base map.", c.baseMap);
@@ -103,29 +120,31 @@ void drawPackSection(const WindowSnapshot& s) {
   if (c.hidden > 0) {
     const char* label = s.showAllPacks ? "Hide" : "Show all";
     const float w = ImGui::CalcTextSize(label).x + 2 * ImGui::GetStyle().FramePadding.x + 16;
-    ImGui::SameLine(ImGui::GetWindowWidth() - w);
+    ImGui::SameLine(mainX(g_mainW - w));
     if (smallBtn(label, !s.busy)) {
       std::lock_guard<std::mutex> lock(g_app.mtx);
       g_app.showAllPacks = !g_app.showAllPacks;
     }
     probeItem(s.busy ? std::string(label) + " [off]" : std::string(label));
   }
-  if (!listed) return;
+  if (!listed) return 0;
 
-  lumo::orderAskRows(L.rows);
+  lumo::orderAskRows(L.rows, s_atScan);
   const ImGuiStyle& st = ImGui::GetStyle();
   lumo::ListMetrics m;
   m.lineH = ImGui::GetTextLineHeightWithSpacing();
   m.frameH = ImGui::GetFrameHeightWithSpacing();
   m.spacingY = st.ItemSpacing.y;
   m.padY = 2 * st.WindowPadding.y;
-  m.avail = ImGui::GetContentRegionAvail().y;
+  m.room = listRoom;
   m.displayH = ImGui::GetIO().DisplaySize.y;
   const lumo::ListSize size = lumo::packListSize(L.rows.size(), m);
-  if (size.growTo > 0) g_growTo = size.growTo;
+  if (size.growTo > g_growTo) g_growTo = size.growTo;
 
   ImGui::BeginChild("packs", ImVec2(0, size.height), true,
                     size.scrollbar ? ImGuiWindowFlags_AlwaysVerticalScrollbar : 0);
   for (const AskRow& r : L.rows) drawRow(r, s.busy);
   ImGui::EndChild();
+  probeItem("packs");
+  return size.height;
 }

@@ -1,6 +1,7 @@
 // What one frame of the window shows, copied from g_app in one short section
-// under its mutex at the start of the frame, so a job changing g_app while
-// the frame is drawn never tears it.
+// under its mutex at the start of the frame (the log included), so a job
+// changing g_app while the frame is drawn never tears it and never waits
+// for the drawing.
 #pragma once
 
 #include <cstddef>
@@ -12,6 +13,7 @@
 
 struct WindowSnapshot {
   bool busy = false;
+  bool launcherUpdated = false;
   std::string root;
   std::string jobName;
   bool mapsLoaded = false;
@@ -32,7 +34,9 @@ struct WindowSnapshot {
   bool showAllPacks = false;
   bool scanning = false;
   std::vector<lumo::PackRow> rows;
+  unsigned scanSerial = 0;
   std::set<size_t> keepListed;
+  std::vector<std::string> log;
 };
 
 // Takes g_app.mtx; must not be called while holding it.

@@ -4,17 +4,29 @@
 
 #include <imgui.h>
 
+#include <algorithm>
 #include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "app/actions.h"
 #include "app/state.h"
 #include "host/discover.h"
 #include "host/selfupdate.h"
+#include "ui/instance.h"
 #include "ui/jobs.h"
 #include "ui/probe.h"
 #include "ui/snapshot.h"
 #include "ui/winrules.h"
 #include "host/paths.h"
+
+// The rows are laid out against the main window's edges even when drawn in
+// a region of it: the left edge and width of the main window this frame.
+float g_mainW = 0;
+static float g_mainX = 0;
+
+float mainX(float x) { return x - (ImGui::GetWindowPos().x - g_mainX); }
 
 namespace {
 
@@ -24,13 +36,18 @@ constexpr float kRowTextX = 92;     // status row text, from the window's left e
 constexpr float kRightButton = 110; // right-aligned row buttons start at width - this
 constexpr float kBtnH = 26;
 
+constexpr float kActionH = 40;
+constexpr int kLogMinLines = 5;      // the log never gets fewer lines than this
+
 void smallGap() { ImGui::Dummy(ImVec2(0, 4)); }
 void largeGap() { ImGui::Dummy(ImVec2(0, 6)); }
 
 void rowLabel(const char* label) {
   ImGui::TextColored(vec(C_MUT), "%s", label);
-  ImGui::SameLine(kRowTextX);
+  ImGui::SameLine(mainX(kRowTextX));
 }
+
+float textWidth(const char* b, const char* e) { return ImGui::CalcTextSize(b, e).x; }
 
 void drawLogo() {
   ImDrawList* dl = ImGui::GetWindowDrawList();
@@ -52,43 +69,48 @@ bool jobButton(const char* label, ImVec2 size, bool enabled) {
   return pressed && enabled;
 }
 
-void drawHeader(ImFont* heading, bool busy) {
-  std::string version;
-  bool installed = false;
-  {
-    std::lock_guard<std::mutex> lock(g_app.mtx);
-    version = g_app.pluginVersion;
-    installed = g_app.pluginInstalled;
-  }
+void drawHeader(ImFont* heading, const WindowSnapshot& s) {
   drawLogo();
   if (heading) ImGui::PushFont(heading);
   ImGui::TextUnformatted("Taxilume");
   if (heading) ImGui::PopFont();
   ImGui::SameLine();
-  const std::string plugin = !version.empty() ? version : installed ? "installed (version unknown)" : "not installed";
+  const std::string plugin = !s.pluginVersion.empty() ? s.pluginVersion
+                             : s.pluginInstalled      ? "installed (version unknown)"
+                                                      : "not installed";
   ImGui::TextColored(vec(C_MUT), "Launcher v%s   \xC2\xB7   plugin %s", lumo::kLauncherVersion, plugin.c_str());
 
-  bool updated = false;
-  {
-    std::lock_guard<std::mutex> lock(g_app.mtx);
-    updated = g_app.launcherUpdated;
-  }
-  if (updated) {
+  if (s.launcherUpdated) {
     ImGui::SameLine();
     ImGui::TextColored(vec(C_AMBER), "- updated");
     ImGui::SameLine();
-    if (jobButton("Restart now", ImVec2(0, kBtnH), !busy)) restartNow();
+    if (jobButton("Restart now", ImVec2(0, kBtnH), !s.busy)) {
+      // The new launcher must not take this window for a running launcher
+      // and hand over to it: it stops answering for itself first.
+      withdrawInstanceMark();
+      if (!restartNow()) restoreInstanceMark();
+    }
   }
 }
 
 void drawXPlaneRow(const WindowSnapshot& s, const lumo::ButtonStates& b) {
   rowLabel("X-Plane");
   dot(vec(s.root.empty() ? C_STOP : C_GO));
-  ImGui::TextUnformatted(s.root.empty() ? "not found" : s.root.c_str());
+  const float buttonX = mainX(g_mainW - kRightButton);
+  if (s.root.empty()) {
+    ImGui::TextUnformatted("not found");
+  } else {
+    // A long path (a Flatpak install runs to a hundred characters) keeps its
+    // ends and loses its middle before it would run under "Browse...".
+    const float room = buttonX - ImGui::GetCursorPosX() - ImGui::GetStyle().ItemSpacing.x;
+    const std::string shown = lumo::middleEllipsis(s.root, room, textWidth);
+    ImGui::TextUnformatted(shown.c_str());
+    if (shown != s.root && ImGui::IsItemHovered()) ImGui::SetTooltip("%s", s.root.c_str());
+  }
   probeItem(std::string("row:X-Plane:") + (s.root.empty() ? "not found" : s.root));
   // The button sits on the row itself, so it stays next to "not found"
   // whether or not the list of places below is open.
-  ImGui::SameLine(ImGui::GetWindowWidth() - kRightButton);
+  ImGui::SameLine(buttonX);
   if (jobButton("Browse...", ImVec2(0, kBtnH), b.other)) run("choosing the X-Plane folder", jobPickFolder);
   if (s.root.empty()) {
     const std::vector<std::string>& probed = lumo::findRootProbed();
@@ -118,7 +140,7 @@ void drawPluginRow(const WindowSnapshot& s, const lumo::ButtonStates& b) {
     ImGui::TextColored(vec(C_AMBER), "-> %s available", s.latestVersion.c_str());
   }
   if (!s.pluginInstalled || update) {
-    ImGui::SameLine(ImGui::GetWindowWidth() - kRightButton);
+    ImGui::SameLine(mainX(g_mainW - kRightButton));
     const char* label = s.pluginInstalled ? "Update" : "Install";
     if (smallBtn(label, b.plugin)) run(s.pluginInstalled ? "updating the plugin" : "installing the plugin", jobPlugin);
     probeItem(b.plugin ? std::string(label) : std::string(label) + " [off]");
@@ -185,47 +207,91 @@ void drawStaleCopies(const WindowSnapshot& s, const lumo::ButtonStates& b) {
       "suppressed there until that copy is dealt with - it is the file next to each apt.dat ending "
       ".taxilume-orig.",
       int(s.staleCopies.size()));
+  // The list scrolls within a few lines, so a long one never pushes the
+  // buttons and the log out of the window.
+  constexpr size_t kStaleLines = 3;
+  const float lineH = ImGui::GetTextLineHeightWithSpacing();
+  const size_t shown = std::min(s.staleCopies.size(), kStaleLines);
+  ImGui::BeginChild("stale", ImVec2(0, float(shown) * lineH), false);
   for (const std::string& p : s.staleCopies) ImGui::TextColored(vec(C_MUT), "   %s.taxilume-orig", p.c_str());
+  ImGui::EndChild();
   if (jobButton("Delete the old copies", ImVec2(0, kBtnH), b.other)) run("clearing old copies", jobDeleteOldCopies);
   ImGui::SameLine();
   ImGui::TextColored(vec(C_MUT), "(your current scenery is not touched - only Taxilume's own copy is removed)");
 }
 
+void copyLog(const std::vector<std::string>& log) {
+  std::string all;
+  for (const std::string& line : log) {
+    all += line;
+    all += '\n';
+  }
+  ImGui::SetClipboardText(all.c_str());
+}
+
 void drawActions(const WindowSnapshot& s, const lumo::ButtonStates& b) {
   smallGap();
-  if (jobButton("Launch X-Plane", ImVec2(190, 40), b.launch)) run("preparing and launching", [] { doLaunch(); });
+  const float rowY = ImGui::GetCursorPosY();
+  if (jobButton("Launch X-Plane", ImVec2(190, kActionH), b.launch)) run("preparing and launching", [] { doLaunch(); });
   ImGui::SameLine();
-  if (jobButton("Update & Suppress", ImVec2(180, 40), b.suppress)) run("suppressing", [] { doSuppress(); });
+  if (jobButton("Update & Suppress", ImVec2(180, kActionH), b.suppress)) run("suppressing", [] { doSuppress(); });
   ImGui::SameLine();
-  if (jobButton("Restore originals", ImVec2(170, 40), b.restore)) run("restoring", [] { doRestore(); });
+  if (jobButton("Restore originals", ImVec2(170, kActionH), b.restore)) run("restoring", [] { doRestore(); });
   if (s.busy) {
     ImGui::SameLine();
+    ImGui::SetCursorPosY(rowY + (kActionH - ImGui::GetTextLineHeight()) * 0.5f);
     ImGui::TextColored(vec(C_AMBER), "%s...", s.jobName.c_str());
     probeItem("job:" + s.jobName);
   }
+  // The log lives in memory only; this is how it gets into a bug report.
+  const char* label = "Copy log";
+  const float w = ImGui::CalcTextSize(label).x + 2 * ImGui::GetStyle().FramePadding.x;
+  ImGui::SameLine(mainX(g_mainW - w - ImGui::GetStyle().WindowPadding.x));
+  ImGui::SetCursorPosY(rowY + (kActionH - kBtnH) * 0.5f);
+  if (smallBtn(label, !s.log.empty())) copyLog(s.log);
+  probeItem(label);
+  ImGui::SetCursorPosY(rowY + kActionH + ImGui::GetStyle().ItemSpacing.y);
 }
 
-void drawLog() {
+// Where each log line breaks, kept while the width stays the same: the log
+// changes a line at a time and measuring every line every frame would be
+// wasted work.
+struct WrapCache {
+  float width = -1;
+  std::unordered_map<std::string, std::vector<size_t>> breaks;
+  const std::vector<size_t>& of(const std::string& line, float w) {
+    if (w != width || breaks.size() > 4 * kLogCap) {
+      breaks.clear();
+      width = w;
+    }
+    auto it = breaks.find(line);
+    if (it == breaks.end()) it = breaks.emplace(line, lumo::wrapPoints(line, w, textWidth)).first;
+    return it->second;
+  }
+};
+
+void drawLog(const std::vector<std::string>& log) {
+  static WrapCache cache;
   largeGap();
   ImGui::BeginChild("log", ImVec2(0, 0), true);
-  ImGui::PushTextWrapPos(0.0f);
-  {
-    std::lock_guard<std::mutex> lock(g_app.mtx);
-    for (const std::string& line : g_app.log) {
-      const lumo::LogTone tone = lumo::logTone(line);
-      if (tone == lumo::LogTone::normal) {
-        ImGui::TextUnformatted(line.c_str(), line.c_str() + line.size());
-        continue;
-      }
+  const float width = ImGui::GetContentRegionAvail().x;
+  for (const std::string& line : log) {
+    const lumo::LogTone tone = lumo::logTone(line);
+    if (tone != lumo::LogTone::normal)
       ImGui::PushStyleColor(ImGuiCol_Text, vec(tone == lumo::LogTone::error ? C_STOP : C_MUT));
-      ImGui::TextUnformatted(line.c_str(), line.c_str() + line.size());
-      ImGui::PopStyleColor();
+    // Broken at blanks and slashes, so a path wraps between folders.
+    size_t start = 0;
+    for (size_t cut : cache.of(line, width)) {
+      ImGui::TextUnformatted(line.c_str() + start, line.c_str() + cut);
+      start = cut;
     }
+    ImGui::TextUnformatted(line.c_str() + start, line.c_str() + line.size());
+    if (tone != lumo::LogTone::normal) ImGui::PopStyleColor();
   }
-  ImGui::PopTextWrapPos();
   // Follow new lines only while the user has not scrolled up.
   if (ImGui::GetScrollY() >= ImGui::GetScrollMaxY() - 1.0f) ImGui::SetScrollHereY(1.0f);
   ImGui::EndChild();
+  probeItem("log");
 }
 
 }  // namespace
@@ -234,6 +300,7 @@ WindowSnapshot takeSnapshot() {
   WindowSnapshot s;
   s.busy = g_app.busy.load();
   std::lock_guard<std::mutex> lock(g_app.mtx);
+  s.launcherUpdated = g_app.launcherUpdated;
   s.root = g_app.root;
   s.jobName = g_app.jobName;
   s.mapsLoaded = g_app.mapsLoaded;
@@ -254,7 +321,9 @@ WindowSnapshot takeSnapshot() {
   s.showAllPacks = g_app.showAllPacks;
   s.scanning = g_app.scanning;
   s.rows = g_app.scan.rows;
+  s.scanSerial = g_app.scanSerial;
   s.keepListed = g_app.keepListed;
+  s.log = g_app.log;
   return s;
 }
 
@@ -275,7 +344,6 @@ bool smallBtn(const char* label, bool enabled) {
 }
 
 void draw(ImFont* headingFont) {
-  const bool headerBusy = g_app.busy.load();
   const ImGuiViewport* vp = ImGui::GetMainViewport();
   ImGui::SetNextWindowPos(vp->WorkPos);
   ImGui::SetNextWindowSize(vp->WorkSize);
@@ -283,8 +351,10 @@ void draw(ImFont* headingFont) {
                                  ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoCollapse |
                                  ImGuiWindowFlags_NoSavedSettings;
   ImGui::Begin("##lumo", nullptr, flags);
+  g_mainX = ImGui::GetWindowPos().x;
+  g_mainW = ImGui::GetWindowWidth();
 
-  drawHeader(headingFont, headerBusy);
+  // One copy per frame, the only time the mutex is taken while drawing.
   const WindowSnapshot s = takeSnapshot();
   lumo::ButtonInputs in;
   in.busy = s.busy;
@@ -295,18 +365,44 @@ void draw(ImFont* headingFont) {
   in.latestKnown = s.latestKnown;
   const lumo::ButtonStates b = lumo::buttonStates(in);
 
+  drawHeader(headingFont, s);
   smallGap();
   ImGui::Separator();
   smallGap();
+
+  // The buttons and a log of kLogMinLines lines are kept inside the window
+  // whatever its height; what is above them (status rows, options, the
+  // outdated-copies warning, the pack list) gets the rest and scrolls when
+  // it is more. The pack list shrinks first, down to one row.
+  const ImGuiStyle& st = ImGui::GetStyle();
+  const float sp = st.ItemSpacing.y;
+  const float lineH = ImGui::GetTextLineHeightWithSpacing();
+  const float logMin = kLogMinLines * lineH - sp + 2 * st.WindowPadding.y;
+  const float below = (4 + sp) + (kActionH + sp) + (6 + sp) + logMin;
+  const float budget = std::max(lineH, ImGui::GetContentRegionAvail().y - below - sp);
+  // The upper part's height without the pack list, measured last frame.
+  static float s_fixed = 0, s_natural = 0;
+  const float upperH = s_natural > 0 ? std::min(s_natural, budget) : budget;
+
+  ImGui::PushStyleColor(ImGuiCol_ChildBg, ImVec4(0, 0, 0, 0));
+  ImGui::BeginChild("upper", ImVec2(0, upperH), false);
+  ImGui::PopStyleColor();
   drawStatusRows(s, b);
   largeGap();
   ImGui::Separator();
   largeGap();
   drawOptions(s);
   drawStaleCopies(s, b);
-  drawPackSection(s);
+  const float listH = drawPackSection(s, budget - s_fixed);
+  const float natural = ImGui::GetCursorPosY() - sp;
+  s_fixed = natural - listH;
+  s_natural = natural;
+  // Everything fits in a taller window: ask for it (the window never shrinks).
+  if (natural > budget + 1) g_growTo = std::max(g_growTo, int(natural - budget + ImGui::GetIO().DisplaySize.y + 1));
+  ImGui::EndChild();
+
   drawActions(s, b);
-  drawLog();
+  drawLog(s.log);
 
   ImGui::End();
 }

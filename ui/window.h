@@ -28,5 +28,13 @@ void dot(const ImVec4& colour);
 bool smallBtn(const char* label, bool enabled);
 
 // The "Custom Sceneries" section (ui/packview.cpp), step 11 of draw().
+// listRoom: the height the pack list may take without pushing the buttons
+// or the log out of the window. Returns the list's height (0: no list).
 struct WindowSnapshot;
-void drawPackSection(const WindowSnapshot& s);
+float drawPackSection(const WindowSnapshot& s, float listRoom);
+
+// Converts a main-window x to an offset for SameLine in the region being
+// drawn, so right-aligned buttons line up whichever region they are in.
+float mainX(float x);
+extern float g_mainW;
+

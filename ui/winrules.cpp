@@ -55,4 +55,71 @@ int grownHeight(int request, int currentHeight, int workAreaHeight) {
   return h > currentHeight ? h : 0;
 }
 
+namespace {
+
+bool continuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+// The offset of the character after the one starting at i.
+std::size_t nextChar(const std::string& s, std::size_t i) {
+  ++i;
+  while (i < s.size() && continuation(s[i])) ++i;
+  return i;
+}
+
+}  // namespace
+
+std::string middleEllipsis(const std::string& text, float maxWidth, const TextWidth& width) {
+  const char* b = text.data();
+  if (width(b, b + text.size()) <= maxWidth) return text;
+  // Character starts, so the cut never splits a character.
+  std::vector<std::size_t> starts;
+  for (std::size_t i = 0; i < text.size(); i = nextChar(text, i)) starts.push_back(i);
+  starts.push_back(text.size());
+  const std::size_t chars = starts.size() - 1;
+  // Keep `keep` characters, split between head and tail; the largest that fits.
+  std::string best = "...";
+  std::size_t lo = 0, hi = chars;
+  while (lo <= hi && hi > 0) {
+    const std::size_t keep = (lo + hi) / 2;
+    const std::size_t head = (keep + 1) / 2, tail = keep - head;
+    const std::string candidate =
+        text.substr(0, starts[head]) + "..." + text.substr(starts[chars - tail]);
+    if (width(candidate.data(), candidate.data() + candidate.size()) <= maxWidth) {
+      best = candidate;
+      lo = keep + 1;
+    } else {
+      if (keep == 0) break;
+      hi = keep - 1;
+    }
+  }
+  return best;
+}
+
+std::vector<std::size_t> wrapPoints(const std::string& line, float maxWidth, const TextWidth& width) {
+  std::vector<std::size_t> breaks;
+  const char* b = line.data();
+  std::size_t start = 0;
+  while (start < line.size()) {
+    if (width(b + start, b + line.size()) <= maxWidth) break;
+    // Take characters while they fit; remember the last place after a blank or a slash.
+    // Widths add up character by character (the window's text has no kerning).
+    std::size_t fit = start, lastBreak = std::string::npos;
+    float used = 0;
+    for (std::size_t i = start; i < line.size();) {
+      const std::size_t next = nextChar(line, i);
+      used += width(b + i, b + next);
+      if (used > maxWidth) break;
+      fit = next;
+      if (line[i] == ' ' || line[i] == '/') lastBreak = next;
+      i = next;
+    }
+    std::size_t cut = lastBreak != std::string::npos && lastBreak > start ? lastBreak : fit;
+    if (cut <= start) cut = nextChar(line, start);  // not even one character fits: one per line
+    if (cut >= line.size()) break;
+    breaks.push_back(cut);
+    start = cut;
+  }
+  return breaks;
+}
+
 }  // namespace lumo

@@ -8,6 +8,8 @@
 // and grownHeight() after every frame.
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -63,5 +65,19 @@ int windowHeight(bool haveMonitor, int workAreaHeight);
 // the work area when one is known (workAreaHeight > 0), or 0 when the window
 // stays as it is (no request, or the request is not taller). Never shrinks.
 int grownHeight(int request, int currentHeight, int workAreaHeight);
+
+// The width of a piece of text [begin, end) as the window would draw it.
+using TextWidth = std::function<float(const char* begin, const char* end)>;
+
+// `text` when it fits in maxWidth; otherwise its start and end joined by
+// "..." in the middle, as long as fits (never cutting a UTF-8 character).
+// Paths keep both the folder they start in and the one they end in.
+std::string middleEllipsis(const std::string& text, float maxWidth, const TextWidth& width);
+
+// Where a log line breaks to fit maxWidth: the offsets at which each drawn
+// line after the first begins. A line breaks after a blank or a slash, so
+// paths break between folders rather than inside a name; a piece with no
+// such place that is wider than a whole line is cut between characters.
+std::vector<std::size_t> wrapPoints(const std::string& line, float maxWidth, const TextWidth& width);
 
 }  // namespace lumo

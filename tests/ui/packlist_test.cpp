@@ -103,30 +103,71 @@ TEST(PackList, RowsNeedingAChoiceComeFirstInScanOrder) {
       row("F", kNoList),
   };
   std::vector<AskRow> listed = lumo::listPacks(rows, {}, true).rows;
-  lumo::orderAskRows(listed);
+  const std::vector<lumo::PackRow> atScan = rows;
+  lumo::orderAskRows(listed, atScan);
   EXPECT_EQ(codes(listed), (std::vector<std::string>{"B", "E", "A", "C", "D", "F"}));
+
+  // B picked and E dismissed since the scan: both keep their places until the next scan.
+  rows[1] = row("B", kPicked, {"P", "Q"}, "Q");
+  rows[4] = row("E", kNeedsPick, {"Q", "R"}, "", true);
+  listed = lumo::listPacks(rows, {1, 4}, true).rows;
+  lumo::orderAskRows(listed, atScan);
+  EXPECT_EQ(codes(listed), (std::vector<std::string>{"B", "E", "A", "C", "D", "F"}));
+  // Judged afresh (a new scan), they move down.
+  listed = lumo::listPacks(rows, {1, 4}, true).rows;
+  lumo::orderAskRows(listed, rows);
+  EXPECT_EQ(codes(listed), (std::vector<std::string>{"A", "B", "C", "D", "E", "F"}));
+}
+
+TEST(PackList, APickCountsAsAChangeOnlyWhenTheNextPassWouldDifferFromTheScan) {
+  const std::vector<lumo::PackRow> atScan = {
+      row("A", kNeedsPick, {"P", "Q"}),
+      row("B", kMatched, {"P"}, "P"),
+      row("C", kPicked, {"P", "Q"}, "Q", true),
+  };
+  struct Case {
+    const char* what;
+    lumo::PackRow now;
+    size_t index;
+    bool changed;
+  } cases[] = {
+      {"a map where none was", row("A", kPicked, {"P", "Q"}, "Q"), 0, true},
+      {"the same map picked again", row("B", kPicked, {"P"}, "P"), 1, false},
+      {"the base map instead of its own", row("B", kPicked, {"P"}, ""), 1, true},
+      {"taken out of suppression", row("B", kMatched, {"P"}, "P", true), 1, true},
+      {"toggled back and forth", row("C", kPicked, {"P", "Q"}, "Q", true), 2, false},
+      {"taken back", row("C", kPicked, {"P", "Q"}, "Q"), 2, true},
+  };
+  for (const Case& c : cases) {
+    std::vector<lumo::PackRow> now = atScan;
+    now[c.index] = c.now;
+    EXPECT_EQ(lumo::choicesChanged(now, atScan, {c.index}), c.changed) << c.what;
+    // Only rows the user touched count.
+    EXPECT_FALSE(lumo::choicesChanged(now, atScan, {})) << c.what;
+  }
 }
 
 TEST(PackList, HeightFitsUpToThreeRowsAndAsksToGrowWhenShort) {
   // ImGui's metrics for the launcher's style at 17 px text: line 26, frame 39,
-  // spacing 9, window padding 14 (padY 28). One row is 74 pixels.
+  // spacing 9, window padding 14 (padY 28). One row is 65 pixels; the last
+  // row's spacing is not drawn, so the list ends right under it.
   lumo::ListMetrics m;
   m.lineH = 26;
   m.frameH = 39;
   m.spacingY = 9;
   m.padY = 28;
   m.displayH = 800;
-  const float rowH = 74, reserve = 28 + 2 * 26 + 39;  // kept for the buttons and the log
+  const float rowH = 65;
 
   // Room for two rows, five rows listed: two rows high, scrolls, asks to grow by one row.
-  m.avail = reserve + 2 * rowH + 28 - 9;
+  m.room = 2 * rowH + 28 - 9;
   lumo::ListSize s = lumo::packListSize(5, m);
   EXPECT_FLOAT_EQ(s.height, 2 * rowH + 28 - 9);
   EXPECT_TRUE(s.scrollbar);
-  EXPECT_EQ(s.growTo, int(3 * rowH + 28 - 9 - (2 * rowH + 28 - 9) + 800 + 1));
+  EXPECT_EQ(s.growTo, int(rowH + 800 + 1));
 
   // After growing by that much the list is three rows high and still scrolls.
-  m.avail += float(s.growTo - 800);
+  m.room += float(s.growTo - 800);
   m.displayH = float(s.growTo);
   s = lumo::packListSize(5, m);
   EXPECT_FLOAT_EQ(s.height, 3 * rowH + 28 - 9);
@@ -134,14 +175,14 @@ TEST(PackList, HeightFitsUpToThreeRowsAndAsksToGrowWhenShort) {
   EXPECT_TRUE(s.scrollbar);
 
   // Plenty of room, two rows: exactly two rows high, no scrollbar.
-  m.avail = 1000;
+  m.room = 1000;
   s = lumo::packListSize(2, m);
   EXPECT_FLOAT_EQ(s.height, 2 * rowH + 28 - 9);
   EXPECT_EQ(s.growTo, 0);
   EXPECT_FALSE(s.scrollbar);
 
   // Less room than one row: one row high all the same, and a request.
-  m.avail = reserve + 10;
+  m.room = 10;
   m.displayH = 600;
   s = lumo::packListSize(1, m);
   EXPECT_FLOAT_EQ(s.height, rowH + 28 - 9);

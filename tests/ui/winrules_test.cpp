@@ -130,3 +130,56 @@ TEST(WindowSize, GrowsOnRequestUpToTheWorkAreaAndNeverShrinks) {
 }
 
 }  // namespace
+
+namespace {
+
+// One pixel per byte: easy to reason about, and a multi-byte character is
+// wider than one, as in the window.
+float bytesWide(const char* b, const char* e) { return float(e - b); }
+
+TEST(LongText, APathTooWideLosesItsMiddleNeverHalfACharacter) {
+  const std::string path = "/home/pat/.var/app/com.valvesoftware.Steam/data/Steam/steamapps/common/X-Plane 12/";
+  EXPECT_EQ(lumo::middleEllipsis(path, 200, bytesWide), path);  // fits: unchanged
+  const std::string cut = lumo::middleEllipsis(path, 40, bytesWide);
+  EXPECT_EQ(cut, "/home/pat/.var/app/...common/X-Plane 12/");
+  EXPECT_LE(cut.size(), 40u);
+  // "ü" is two bytes: a cut through the middle of it would leave a broken character.
+  const std::string name = "/Scenery/\xC3\xBC\xC3\xBC\xC3\xBC\xC3\xBC/end";
+  for (float w = 3; w < float(name.size()); ++w) {
+    const std::string s = lumo::middleEllipsis(name, w, bytesWide);
+    EXPECT_LE(float(s.size()), w);
+    for (size_t i = 0; i < s.size(); ++i) {
+      if (s[i] == '\xC3') {
+        EXPECT_TRUE(i + 1 < s.size() && s[i + 1] == '\xBC') << s;
+      }
+      if (s[i] == '\xBC') {
+        EXPECT_TRUE(i > 0 && s[i - 1] == '\xC3') << s;
+      }
+    }
+  }
+  EXPECT_EQ(lumo::middleEllipsis(name, 1, bytesWide), "...");  // nothing fits: the ellipsis alone
+}
+
+std::vector<std::string> wrapped(const std::string& line, float w) {
+  std::vector<std::string> out;
+  size_t start = 0;
+  for (size_t cut : lumo::wrapPoints(line, w, bytesWide)) {
+    out.push_back(line.substr(start, cut - start));
+    start = cut;
+  }
+  out.push_back(line.substr(start));
+  return out;
+}
+
+TEST(LongText, LogLinesBreakAtBlanksAndSlashesNotInsideNames) {
+  using V = std::vector<std::string>;
+  EXPECT_EQ(wrapped("   restored  /x/Custom Scenery/Alpha/apt.dat", 100), V{"   restored  /x/Custom Scenery/Alpha/apt.dat"});
+  EXPECT_EQ(wrapped("   restored  /x/Custom Scenery/Alpha/apt.dat", 24),
+            (V{"   restored  /x/Custom ", "Scenery/Alpha/apt.dat"}));
+  EXPECT_EQ(wrapped("/aaaa/bbbbbbb/cc", 8), (V{"/aaaa/", "bbbbbbb/", "cc"}));
+  // A name wider than a whole line is cut between characters.
+  EXPECT_EQ(wrapped("x abcdefghij", 4), (V{"x ", "abcd", "efgh", "ij"}));
+  EXPECT_EQ(wrapped("", 4), V{""});
+}
+
+}  // namespace
