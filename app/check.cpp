@@ -152,10 +152,16 @@ void refreshLocal(bool full) {
   std::error_code ec;
   const bool installed = !pluginDir.empty() && fs::exists(lumo::xplPath(pluginDir), ec);
   std::string version = pluginDir.empty() ? std::string() : lumo::installedVersion(pluginDir);
+  bool changed = false;
   {
     std::lock_guard<std::mutex> lock(g_app.mtx);
     // A folder picked meanwhile makes these readings stale; its own refresh follows.
     if (g_app.root != root || g_app.pluginDir != pluginDir) return;
+    // The window is only woken for a refresh that found something new.
+    changed = g_app.suppressed != s.inForce || g_app.suppressedAirports != s.airports ||
+              g_app.suppressedFiles != s.files || g_app.passSignature != s.signature ||
+              g_app.xplaneRunning != running || g_app.pluginInstalled != installed ||
+              g_app.pluginVersion != version || (full && g_app.staleCopies != stale);
     if (full) g_app.staleCopies = std::move(stale);
     g_app.suppressed = s.inForce;
     g_app.suppressedAirports = s.airports;
@@ -165,5 +171,5 @@ void refreshLocal(bool full) {
     g_app.pluginInstalled = installed;
     g_app.pluginVersion = std::move(version);
   }
-  wakeFrontEnd();
+  if (changed) wakeFrontEnd();
 }

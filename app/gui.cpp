@@ -258,9 +258,10 @@ void frameLoop(ImFont* heading) {
     now = glfwGetTime();
     if (now - lastRefresh > kRefreshEvery) {
       lastRefresh = now;
+      // A refresh that changed something wakes the loop like a job does;
+      // one that found nothing new costs no frame.
       if (!g_app.busy.load()) refreshLocal(false);
-      g_woken.store(false);  // this frame shows what the refresh found
-      drawNow = true;
+      drawNow = drawNow || g_woken.exchange(false);
     }
     if (!drawNow) continue;
 

@@ -213,7 +213,14 @@ void drawStaleCopies(const WindowSnapshot& s, const lumo::ButtonStates& b) {
   const float lineH = ImGui::GetTextLineHeightWithSpacing();
   const size_t shown = std::min(s.staleCopies.size(), kStaleLines);
   ImGui::BeginChild("stale", ImVec2(0, float(shown) * lineH), false);
-  for (const std::string& p : s.staleCopies) ImGui::TextColored(vec(C_MUT), "   %s.taxilume-orig", p.c_str());
+  const float room = ImGui::GetContentRegionAvail().x;
+  for (const std::string& p : s.staleCopies) {
+    // Long paths keep both ends: the pack's folder and the file's name.
+    const std::string line = "   " + p + ".taxilume-orig";
+    const std::string shown = lumo::middleEllipsis(line, room, textWidth);
+    ImGui::TextColored(vec(C_MUT), "%s", shown.c_str());
+    if (shown != line && ImGui::IsItemHovered()) ImGui::SetTooltip("%s", line.c_str() + 3);
+  }
   ImGui::EndChild();
   if (jobButton("Delete the old copies", ImVec2(0, kBtnH), b.other)) run("clearing old copies", jobDeleteOldCopies);
   ImGui::SameLine();

@@ -11,7 +11,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -72,40 +75,60 @@ std::string slice(const std::vector<std::string>& codes) {
   return out + "99\r\n";
 }
 
+// What a fixture's X-Plane folder holds beyond the defaults.
+struct FolderSetup {
+  std::vector<std::string> packAirports{"KROC"};  // the one add-on pack's airports, each needing a pick
+  std::string packName = "Gamma Studio - Rochester";
+  std::string xpParent;     // folders between the temporary folder and "X-Plane 12/"
+  bool xplaneFonts = true;  // Roboto in Resources/fonts
+  int staleCopies = 0;      // packs whose backup copy is outdated (the warning)
+};
+
 struct Fixture {
   tl::TempDir tmp;
   std::string xp, packApt, globalApt, originalPack, originalGlobal, serverDir, mapPath, outPath;
   devserver::Server server;
 
   // false with a reason when the machine cannot run the window
-  bool setUp(std::string& why) {
+  bool setUp(std::string& why, const FolderSetup& set = FolderSetup()) {
     if (kLauncher.empty() || !have(kLauncher)) return why = "launcher not built", false;
     if (!have(tl::sharedData("sample-global-apt.dat"))) return why = "no sample airport data", false;
     if (!onPath("xdotool") || !onPath("import")) return why = "xdotool or imagemagick missing", false;
 
-    xp = tmp / "X-Plane 12/";
+    xp = tmp / (set.xpParent + "X-Plane 12/");
     globalApt = xp + "Global Scenery/Global Airports/Earth nav data/apt.dat";
-    packApt = xp + "Custom Scenery/Gamma Studio - Rochester/Earth nav data/apt.dat";
-    originalGlobal = slice({"KROC", "LZIB"});
-    originalPack = slice({"KROC"});
+    packApt = xp + "Custom Scenery/" + set.packName + "/Earth nav data/apt.dat";
+    std::vector<std::string> global = set.packAirports;
+    global.push_back("LZIB");
+    originalGlobal = slice(global);
+    originalPack = slice(set.packAirports);
     tl::writeFile(globalApt, originalGlobal);
     tl::writeFile(packApt, originalPack);
-    tl::writeFile(xp + "Custom Scenery/scenery_packs.ini",
-                  "I\r\n1000 Version\r\nSCENERY\r\n\r\nSCENERY_PACK Custom Scenery/Gamma Studio - Rochester/\r\n"
-                  "SCENERY_PACK *GLOBAL_AIRPORTS*\r\n");
+    std::string ini = "I\r\n1000 Version\r\nSCENERY\r\n\r\nSCENERY_PACK Custom Scenery/" + set.packName + "/\r\n";
+    // Packs updated since a pass: a backup copy and a cut mark that no longer
+    // describes the apt.dat beside them. No airports, so no rows in the list.
+    for (int i = 0; i < set.staleCopies; ++i) {
+      const std::string pack = "Updated Pack " + std::to_string(i + 1);
+      const std::string apt = xp + "Custom Scenery/" + pack + "/Earth nav data/apt.dat";
+      tl::writeFile(apt, slice({}));
+      tl::writeFile(apt + ".taxilume-orig", slice({}));
+      tl::writeFile(apt + ".taxilume-cut", "1 1\n");
+      ini += "SCENERY_PACK Custom Scenery/" + pack + "/\r\n";
+    }
+    tl::writeFile(xp + "Custom Scenery/scenery_packs.ini", ini + "SCENERY_PACK *GLOBAL_AIRPORTS*\r\n");
     tl::writeFile(xp + "Resources/version.txt", "12.1.0\n");
     tl::writeFile(xp + "Resources/plugins/Taxilume/lin_x64/Taxilume.xpl", std::string(2048, 'x'));
     tl::writeFile(xp + "Resources/plugins/Taxilume/version.txt", "1.0.0");
     for (const char* f : {"Roboto-Regular.ttf", "Roboto-Bold.ttf"}) {
       const std::string src = std::string("/usr/share/fonts/truetype/roboto/unhinted/RobotoTTF/") + f;
-      if (have(src)) {
+      if (set.xplaneFonts && have(src)) {
         fs::create_directories(xp + "Resources/fonts");
         fs::copy_file(src, xp + "Resources/fonts/" + f);
       }
     }
 
-    // Maps for the global airports; two publishers with a map of KROC, neither
-    // named like the pack, so the pack needs a pick.
+    // Maps for the global airports; two publishers with a map of each pack
+    // airport, neither named like the pack, so every row needs a pick.
     const std::string krocApt = tmp / "kroc.dat";
     tl::writeFile(krocApt, originalPack);
     devserver::BuildOptions opt;
@@ -259,30 +282,56 @@ TEST(Window, SuppressPickRestoreAndCloseInARealWindow) {
   EXPECT_EQ(status, 0) << f.output();
 }
 
-TEST(Window, SecondInstanceSaysSoAndLeavesTheFirstAlone) {
-  Fixture f;
-  std::string why;
-  if (!f.setUp(why)) GTEST_SKIP() << why;
-  tl::XServer x;
-  NEED_X(x);
+// A second start from the menu: the running launcher's window comes to the
+// front (here: above another program's window) and the second one ends at
+// once, long before the lock's wait would be over. With no window to raise
+// (the running launcher is on another display) it falls back to waiting for
+// the lock, then says so.
+TEST(Window, SecondStartRaisesTheFirstOrElseWaitsForTheLock) {
+  const struct {
+    const char* what;
+    bool sameDisplay;
+  } cases[] = {{"raised", true}, {"no window to raise", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Fixture f;
+    std::string why;
+    if (!f.setUp(why)) GTEST_SKIP() << why;
+    tl::XServer x, other;
+    NEED_X(x);
+    if (!c.sameDisplay && !other.start(why)) GTEST_SKIP() << why;
 
-  tl::Child first;
-  ASSERT_TRUE(first.start(f.args(), f.env(x.display()), f.outPath, why)) << why;
-  const unsigned long win = tl::findWindow(x.display(), "Taxilume Launcher", kSlow);
-  ASSERT_NE(win, 0u) << f.output();
+    tl::Child first;
+    ASSERT_TRUE(first.start(f.args(), f.env(x.display()), f.outPath, why)) << why;
+    const unsigned long win = tl::findWindow(x.display(), "Taxilume Launcher", kSlow);
+    ASSERT_NE(win, 0u) << f.output();
+    tl::Rect r;
+    ASSERT_TRUE(tl::waitForWidget(f.mapPath, "log", r, kSlow));
+    tl::Cover cover;
+    ASSERT_TRUE(cover.open(x.display()));
+    ASSERT_FALSE(tl::stackedAbove(x.display(), win, cover.window()));
 
-  tl::Child second;
-  const std::string out2 = f.tmp / "second.out";
-  ASSERT_TRUE(second.start(f.args(), f.env(x.display()), out2, why)) << why;
-  int status = -1;
-  ASSERT_TRUE(second.wait(kSlow, status));  // it retries the lock for about 12 seconds first
-  EXPECT_EQ(status, 0);
-  EXPECT_EQ(tl::readFile(out2), "Taxilume Launcher is already running.\n");
-  EXPECT_TRUE(first.running());
+    tl::Child second;
+    const std::string out2 = f.tmp / "second.out";
+    const auto t0 = std::chrono::steady_clock::now();
+    ASSERT_TRUE(second.start(f.args(), f.env(c.sameDisplay ? x.display() : other.display()), out2, why)) << why;
+    int status = -1;
+    ASSERT_TRUE(second.wait(kSlow, status));
+    const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    EXPECT_EQ(status, 0);
+    if (c.sameDisplay) {
+      EXPECT_LT(took, 6.0) << "the lock's wait is 12 s; raising takes a moment";
+      EXPECT_EQ(tl::readFile(out2), "Taxilume Launcher is already running - its window is now in front.\n");
+    } else {
+      EXPECT_EQ(tl::readFile(out2), "Taxilume Launcher is already running.\n");
+    }
+    EXPECT_EQ(tl::stackedAbove(x.display(), win, cover.window()), c.sameDisplay);
+    EXPECT_TRUE(first.running());
 
-  ASSERT_TRUE(tl::requestClose(x.display(), win));
-  ASSERT_TRUE(first.wait(kSlow, status));
-  EXPECT_EQ(status, 0);
+    ASSERT_TRUE(tl::requestClose(x.display(), win));
+    ASSERT_TRUE(first.wait(kSlow, status));
+    EXPECT_EQ(status, 0);
+  }
 }
 
 // The whole self-update road: the server publishes a newer launcher build (a
@@ -369,6 +418,170 @@ TEST(Window, ClosingWhileAJobRunsEndsNormally) {
   for (int c; (c = accept(silent, nullptr, nullptr)) >= 0; ++connections) close(c);
   EXPECT_EQ(connections, 1);
   close(silent);
+}
+
+// Laptop screens with everything up at once: the outdated-copies warning
+// with several files, six packs that need a pick, and a Flatpak-long X-Plane
+// path. The three buttons and a five-line log stay inside the window; what
+// is above them scrolls, the pack list within its own bounded region.
+TEST(Window, SmallScreensKeepTheButtonsAndTheLogInside) {
+  const struct {
+    int w, h;
+  } screens[] = {{1366, 768}, {1280, 720}};
+  FolderSetup set;
+  set.packAirports = {"KROC", "LOWI", "EDDM", "LZIB", "KSEA", "YSSY"};
+  set.staleCopies = 5;
+  set.xpParent = "home/pat/.var/app/com.valvesoftware.Steam/.local/share/Steam/steamapps/common/";
+  // ImGui's line with its spacing at the launcher's 17-pixel text, and the
+  // log's padding: five lines of log need this much height.
+  const int lineH = 17 + 9, fiveLines = 5 * lineH - 9 + 2 * 14;
+  const int packRow = lineH + 17 + 2 * 6 + 9;  // text line, combo line
+
+  for (const auto& sc : screens) {
+    SCOPED_TRACE(std::to_string(sc.w) + "x" + std::to_string(sc.h));
+    Fixture f;
+    std::string why;
+    if (!f.setUp(why, set)) GTEST_SKIP() << why;
+    ASSERT_GE(f.xp.size(), 100u);
+    tl::XServer x;
+    if (!x.start(why, sc.w, sc.h)) GTEST_SKIP() << why;
+    tl::Child launcher;
+    ASSERT_TRUE(launcher.start(f.args(), f.env(x.display()), f.outPath, why)) << why;
+    const unsigned long win = tl::findWindow(x.display(), "Taxilume Launcher", kSlow);
+    ASSERT_NE(win, 0u) << f.output();
+    int w = 0, h = 0;
+    ASSERT_TRUE(tl::windowSize(x.display(), win, w, h));
+    EXPECT_EQ(h, sc.h);
+
+    // The start-up check over ("Update & Suppress" enabled again).
+    tl::Rect r;
+    ASSERT_TRUE(tl::waitForWidget(f.mapPath, "Update & Suppress", r, 3 * kSlow)) << f.output();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    auto m = tl::readUiMap(f.mapPath);
+    for (const char* b : {"Launch X-Plane", "Update & Suppress", "Restore originals [off]", "Copy log", "log"}) {
+      ASSERT_TRUE(m.count(b)) << b;
+      EXPECT_GE(m[b].y0, 0) << b;
+      EXPECT_LE(m[b].y1, h) << b;
+    }
+    EXPECT_GE(m["log"].y1 - m["log"].y0, fiveLines);
+    EXPECT_GE(m["log"].y0, m["Update & Suppress"].y1);
+
+    // The long path stops short of "Browse...".
+    const std::string xrow = "row:X-Plane:" + f.xp;
+    ASSERT_TRUE(m.count(xrow)) << f.output();
+    ASSERT_TRUE(m.count("Browse..."));
+    EXPECT_LT(m[xrow].x1, m["Browse..."].x0);
+    EXPECT_TRUE(snap(x, "small-" + std::to_string(sc.h) + "-top"));
+
+    // Scrolled down, the pack list shows, bounded, above the buttons.
+    ASSERT_TRUE(tl::wheelDown(x.display(), win, 450, m[xrow].cy(), 15));
+    ASSERT_TRUE(tl::waitForWidget(f.mapPath, "packs", r, kSlow));
+    m = tl::readUiMap(f.mapPath);
+    EXPECT_LE(r.y1 - r.y0, 3 * packRow + 2 * 14);
+    EXPECT_LE(r.y1, m["Update & Suppress"].y0);
+    EXPECT_TRUE(snap(x, "small-" + std::to_string(sc.h) + "-packs"));
+
+    // The whole log goes to the clipboard.
+    ASSERT_TRUE(clickWidget(x, win, f.mapPath, "Copy log"));
+    const std::string clip = tl::clipboardText(x.display(), 5000);
+    EXPECT_EQ(clip.rfind("X-Plane: " + f.xp + "\n", 0), 0u) << clip;
+    EXPECT_NE(clip.find("Database: "), std::string::npos) << clip;
+
+    ASSERT_TRUE(tl::requestClose(x.display(), win));
+    int status = -1;
+    ASSERT_TRUE(launcher.wait(kSlow, status));
+    EXPECT_EQ(status, 0) << f.output();
+  }
+}
+
+// Runs a command; true when it ended with status 0.
+bool sh(const std::vector<std::string>& argv) {
+  tl::Child c;
+  std::string why;
+  int status = -1;
+  return c.start(argv, {}, "/dev/null", why) && c.wait(kSlow, status) && status == 0;
+}
+
+// A grey picture (PGM, as imagemagick writes it), one byte per pixel.
+struct Grey {
+  int w = 0, h = 0;
+  std::vector<unsigned char> px;
+};
+
+bool readPgm(const std::string& path, Grey& g) {
+  std::ifstream in(path, std::ios::binary);
+  std::string magic;
+  int maxv = 0;
+  in >> magic >> g.w >> g.h >> maxv;
+  in.get();
+  if (magic != "P5" || g.w <= 0 || g.h <= 0 || maxv != 255) return false;
+  g.px.resize(size_t(g.w) * g.h);
+  return bool(in.read(reinterpret_cast<char*>(g.px.data()), std::streamsize(g.px.size())));
+}
+
+double meanDifference(const Grey& a, const Grey& b) {
+  double sum = 0;
+  for (size_t i = 0; i < a.px.size() && i < b.px.size(); ++i) sum += std::abs(int(a.px[i]) - int(b.px[i]));
+  return sum / double(std::max<size_t>(1, a.px.size()));
+}
+
+// Ink only, trimmed to the text, stretched to one size, so drawings by two
+// renderers at two sizes compare shape against shape.
+constexpr const char* kNormal = "400x24!";
+
+// Without the X-Plane fonts, a pack name in Greek and Cyrillic letters is
+// drawn as itself: the picture of the name in the window looks like a
+// drawing of the same text with the system font, not like one where every
+// letter is "?".
+TEST(Window, NonAsciiPackNameIsDrawnAsItself) {
+  const std::string font = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+  if (!have(font) || !onPath("convert")) GTEST_SKIP() << "no DejaVu Sans or no imagemagick";
+  const std::string name = "Ωμέγα Аэропорт Überländ";
+  std::string asked;  // the same with every non-ASCII character as "?"
+  for (size_t i = 0; i < name.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(name[i]);
+    if (c < 0x80) asked += char(c);
+    else if ((c & 0xC0) != 0x80) asked += '?';
+  }
+  FolderSetup set;
+  set.packName = name;
+  set.xplaneFonts = false;
+  Fixture f;
+  std::string why;
+  if (!f.setUp(why, set)) GTEST_SKIP() << why;
+  tl::XServer x;
+  NEED_X(x);
+  tl::Child launcher;
+  ASSERT_TRUE(launcher.start(f.args(), f.env(x.display()), f.outPath, why)) << why;
+  const unsigned long win = tl::findWindow(x.display(), "Taxilume Launcher", kSlow);
+  ASSERT_NE(win, 0u) << f.output();
+  tl::Rect r;
+  ASSERT_TRUE(tl::waitForWidget(f.mapPath, "pack:KROC", r, kSlow)) << f.output();
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  ASSERT_TRUE(tl::waitForWidget(f.mapPath, "pack:KROC", r, kSlow));
+
+  fs::create_directories(tl::buildDir() + "/ui-screenshots");
+  const std::string shot = shotPath("non-ascii-pack"), dir = f.tmp.path() + "/";
+  ASSERT_TRUE(tl::screenshotWindow(x.display(), win, shot));
+  const std::string crop = std::to_string(r.x1 - r.x0) + "x" + std::to_string(r.y1 - r.y0) + "+" +
+                           std::to_string(r.x0) + "+" + std::to_string(r.y0);
+  ASSERT_TRUE(sh({"convert", shot, "-crop", crop, "+repage", "-colorspace", "Gray", "-threshold", "40%", "-trim",
+                  "+repage", "-resize", kNormal, "-depth", "8", dir + "drawn.pgm"}));
+  for (const auto& [text, file] : {std::pair{name, "right.pgm"}, std::pair{asked, "asked.pgm"}})
+    ASSERT_TRUE(sh({"convert", "-background", "black", "-fill", "white", "-font", font, "-pointsize", "40",
+                    "label:" + text, "-colorspace", "Gray", "-threshold", "40%", "-trim", "+repage", "-resize", kNormal,
+                    "-depth", "8", dir + file}));
+  fs::copy_file(dir + "right.pgm", tl::buildDir() + "/ui-screenshots/non-ascii-reference.pgm",
+                fs::copy_options::overwrite_existing);
+  Grey drawn, right, wrong;
+  ASSERT_TRUE(readPgm(dir + "drawn.pgm", drawn) && readPgm(dir + "right.pgm", right) && readPgm(dir + "asked.pgm", wrong));
+  const double toRight = meanDifference(drawn, right), toWrong = meanDifference(drawn, wrong);
+  std::printf("pack name against the reference drawing: %.1f, against question marks: %.1f\n", toRight, toWrong);
+  EXPECT_LT(toRight, toWrong * 0.7);
+
+  ASSERT_TRUE(tl::requestClose(x.display(), win));
+  int status = -1;
+  ASSERT_TRUE(launcher.wait(kSlow, status));
 }
 
 TEST(Window, WithoutADisplayTheLauncherSaysSoAndFails) {

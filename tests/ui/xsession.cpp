@@ -304,8 +304,87 @@ bool click(const std::string& display, unsigned long win, int x, int y) {
   return runWait({"xdotool", "mousemove", "1270", "1010"}, env) == 0;
 }
 
+bool wheelDown(const std::string& display, unsigned long win, int x, int y, int clicks) {
+  const std::vector<std::string> env{"DISPLAY=" + display};
+  if (runWait({"xdotool", "mousemove", "--window", std::to_string(win), std::to_string(x), std::to_string(y)}, env) != 0)
+    return false;
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  return runWait({"xdotool", "click", "--repeat", std::to_string(clicks), "--delay", "30", "5"}, env) == 0;
+}
+
 bool screenshot(const std::string& display, const std::string& png) {
   return runWait({"import", "-display", display, "-window", "root", png}, {}) == 0;
+}
+
+bool screenshotWindow(const std::string& display, unsigned long win, const std::string& png) {
+  return runWait({"import", "-display", display, "-window", std::to_string(win), png}, {}) == 0;
+}
+
+Cover::~Cover() {
+  if (display_) XCloseDisplay(static_cast<Display*>(display_));
+}
+
+bool Cover::open(const std::string& display) {
+  Display* d = XOpenDisplay(display.c_str());
+  if (!d) return false;
+  display_ = d;
+  const int screen = DefaultScreen(d);
+  win_ = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, DisplayWidth(d, screen), DisplayHeight(d, screen), 0,
+                             BlackPixel(d, screen), BlackPixel(d, screen));
+  XMapRaised(d, win_);
+  XSync(d, False);
+  return win_ != 0;
+}
+
+bool stackedAbove(const std::string& display, unsigned long a, unsigned long b) {
+  Disp x(display);
+  if (!x.d) return false;
+  Window root, parent, *kids = nullptr;
+  unsigned n = 0;
+  if (!XQueryTree(x.d, DefaultRootWindow(x.d), &root, &parent, &kids, &n)) return false;
+  // Bottom first: the later a child comes, the higher it is stacked.
+  int ia = -1, ib = -1;
+  for (unsigned i = 0; i < n; ++i) {
+    if (kids[i] == a) ia = int(i);
+    if (kids[i] == b) ib = int(i);
+  }
+  if (kids) XFree(kids);
+  return ia >= 0 && ib >= 0 && ia > ib;
+}
+
+std::string clipboardText(const std::string& display, int timeoutMs) {
+  Disp x(display);
+  if (!x.d) return "";
+  const Window w = XCreateSimpleWindow(x.d, DefaultRootWindow(x.d), 0, 0, 1, 1, 0, 0, 0);
+  const Atom clipboard = XInternAtom(x.d, "CLIPBOARD", False);
+  const Atom utf8 = XInternAtom(x.d, "UTF8_STRING", False);
+  const Atom into = XInternAtom(x.d, "TL_CLIP", False);
+  XConvertSelection(x.d, clipboard, utf8, into, w, CurrentTime);
+  XFlush(x.d);
+  std::string out;
+  eventually(
+      [&] {
+        XEvent ev;
+        while (XPending(x.d)) {
+          XNextEvent(x.d, &ev);
+          if (ev.type != SelectionNotify) continue;
+          if (ev.xselection.property == None) return true;  // refused
+          Atom type;
+          int format;
+          unsigned long n = 0, after = 0;
+          unsigned char* data = nullptr;
+          if (XGetWindowProperty(x.d, w, into, 0, 1 << 20, True, AnyPropertyType, &type, &format, &n, &after,
+                                 &data) == Success &&
+              data)
+            out.assign(reinterpret_cast<char*>(data), n);
+          if (data) XFree(data);
+          return true;
+        }
+        return false;
+      },
+      timeoutMs);
+  XDestroyWindow(x.d, w);
+  return out;
 }
 
 long long cpuTicks(pid_t pid) {

@@ -80,8 +80,34 @@ bool waitForWidget(const std::string& mapPath, const std::string& name, Rect& re
 
 // xdotool: move to the window-relative point and click button 1.
 bool click(const std::string& display, unsigned long win, int x, int y);
+// xdotool: turn the mouse wheel `clicks` notches down at the window-relative point.
+bool wheelDown(const std::string& display, unsigned long win, int x, int y, int clicks);
 // imagemagick's import of the whole screen into `png`.
 bool screenshot(const std::string& display, const std::string& png);
+// The same of one window only.
+bool screenshotWindow(const std::string& display, unsigned long win, const std::string& png);
+
+// A plain window of another client laid over the whole screen, as another
+// program's window would cover the launcher; gone with the object.
+class Cover {
+ public:
+  Cover() = default;
+  ~Cover();
+  Cover(const Cover&) = delete;
+  Cover& operator=(const Cover&) = delete;
+  bool open(const std::string& display);
+  unsigned long window() const { return win_; }
+
+ private:
+  void* display_ = nullptr;
+  unsigned long win_ = 0;
+};
+// `a` is stacked above `b` (both children of the root, no window manager).
+bool stackedAbove(const std::string& display, unsigned long a, unsigned long b);
+
+// The CLIPBOARD selection's text as its owner hands it over; empty when
+// nobody owns it or it does not answer within timeoutMs.
+std::string clipboardText(const std::string& display, int timeoutMs);
 
 // Polls `pred` every 50 ms for up to timeoutMs.
 template <class F>
