@@ -19,11 +19,9 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <thread>
 
 #include "app/check.h"
 #include "app/startup.h"
@@ -254,14 +252,16 @@ void frameLoop(ImFont* heading) {
       continue;  // the close check is at the top
     }
 
-    bool drawNow = now < g_livelyUntil || g_woken.exchange(false);
+    // Cleared every time round, so the next change always posts its own wake-up.
+    bool drawNow = g_woken.exchange(false);
     now = glfwGetTime();
+    if (now < g_livelyUntil) drawNow = true;
     if (now - lastRefresh > kRefreshEvery) {
       lastRefresh = now;
       // A refresh that changed something wakes the loop like a job does;
       // one that found nothing new costs no frame.
       if (!g_app.busy.load()) refreshLocal(false);
-      drawNow = drawNow || g_woken.exchange(false);
+      if (g_woken.exchange(false)) drawNow = true;
     }
     if (!drawNow) continue;
 
