@@ -240,12 +240,15 @@ TEST(Window, SuppressPickRestoreAndCloseInARealWindow) {
   const std::string picks = f.xp + "Resources/plugins/Taxilume/resources/publishers.json";
   ASSERT_TRUE(tl::eventually([&] { return have(picks); }, kSlow));
   EXPECT_EQ(tl::readFile(picks), "{\n  \"gammastudio-rochester\": \"Beta Works\"\n}");
+  // The pick changed what the next pass does: the hint says to run it.
+  EXPECT_TRUE(tl::waitForWidget(f.mapPath, "hint:picked", r, kSlow));
   EXPECT_TRUE(snap(x, "3-picked"));
 
   // Update & Suppress rewrites the scenery and keeps the originals beside it.
   ASSERT_TRUE(clickWidget(x, win, f.mapPath, "Update & Suppress"));
   ASSERT_TRUE(tl::waitForWidget(f.mapPath, "Restore originals", r, 3 * kSlow)) << f.output();
   EXPECT_TRUE(tl::readUiMap(f.mapPath).count("row:Scenery:modified"));
+  EXPECT_FALSE(tl::readUiMap(f.mapPath).count("hint:picked"));  // the pass's own scan took the pick in
   EXPECT_NE(tl::readFile(f.globalApt), f.originalGlobal);
   EXPECT_EQ(tl::readFile(f.globalApt + ".taxilume-orig"), f.originalGlobal);
   EXPECT_TRUE(snap(x, "4-suppressed"));
