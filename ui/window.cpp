@@ -245,9 +245,15 @@ void drawActions(const WindowSnapshot& s, const lumo::ButtonStates& b) {
   ImGui::SameLine();
   if (jobButton("Restore originals", ImVec2(170, kActionH), b.restore)) run("restoring", [] { doRestore(); });
   if (s.busy) {
+    // Drawn at its place rather than as a text item, which would follow the
+    // buttons' text baseline instead of their middle.
     ImGui::SameLine();
-    ImGui::SetCursorPosY(rowY + (kActionH - ImGui::GetTextLineHeight()) * 0.5f);
-    ImGui::TextColored(vec(C_AMBER), "%s...", s.jobName.c_str());
+    const std::string label = s.jobName + "...";
+    const ImVec2 size = ImGui::CalcTextSize(label.c_str());
+    ImGui::SetCursorPosY(rowY + (kActionH - size.y) * 0.5f);
+    const ImVec2 at = ImGui::GetCursorScreenPos();
+    ImGui::Dummy(size);
+    ImGui::GetWindowDrawList()->AddText(at, ImGui::GetColorU32(vec(C_AMBER)), label.c_str());
     probeItem("job:" + s.jobName);
   }
   // The log lives in memory only; this is how it gets into a bug report.

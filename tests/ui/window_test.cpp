@@ -409,6 +409,11 @@ TEST(Window, ClosingWhileAJobRunsEndsNormally) {
   ASSERT_NE(win, 0u) << f.output();
   tl::Rect r;
   ASSERT_TRUE(tl::waitForWidget(f.mapPath, "job:checking", r, kSlow));
+  // The job's name sits in the middle of the buttons' height.
+  tl::Rect button;
+  ASSERT_TRUE(tl::waitForWidget(f.mapPath, "Update & Suppress [off]", button, kSlow));
+  EXPECT_NEAR(r.cy(), button.cy(), 1);
+  EXPECT_TRUE(snap(x, "7-job-running"));
   ASSERT_TRUE(tl::requestClose(x.display(), win));
   int status = -1;
   ASSERT_TRUE(launcher.wait(kSlow, status));
