@@ -35,7 +35,7 @@ int CliRun::findPrefix(const std::string& prefix, int from) const {
 }
 
 std::string aptSlice(const std::vector<std::string>& codes) {
-  std::ifstream in(sharedData("sample-global-apt.dat"), std::ios::binary);
+  std::ifstream in(testData("sample-global-apt.dat"), std::ios::binary);
   std::string line, out, code;
   int n = 0;
   bool keep = false;

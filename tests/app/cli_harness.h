@@ -23,8 +23,8 @@ struct CliRun {
   int findPrefix(const std::string& prefix, int from = 0) const;
 };
 
-// The header, the licence line and the named airport blocks of the shared
-// sample, closed with "99": a real apt.dat, small enough for a test.
+// The header, the licence line and the named airport blocks of the
+// 12-airport sample in tests/data, closed with "99": a real apt.dat, small enough for a test.
 std::string aptSlice(const std::vector<std::string>& codes);
 
 // An X-Plane folder with a global apt.dat and one add-on pack that defines

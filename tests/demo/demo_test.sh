@@ -132,7 +132,7 @@ suppressed_and_idle() { final_mark && idle; }
 no_backup() { [ ! -e "$1.taxilume-orig" ] && idle; }
 all_original() {
   [ -z "$(find "$XP" -name '*.taxilume-*' -print -quit)" ] && idle &&
-    cmp -s "$XP/Global Scenery/Global Airports/Earth nav data/apt.dat" "$PROJECT/../shared/data/sample-global-apt.dat"
+    cmp -s "$XP/Global Scenery/Global Airports/Earth nav data/apt.dat" "$PROJECT/tests/data/sample-global-apt.dat"
 }
 installed() { [ "$(cat "$XP/Resources/plugins/Taxilume/version.txt" 2>/dev/null)" = 1.2.0 ]; }
 # The stand-in may come and go within one poll (the launcher closes at once
