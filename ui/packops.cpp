@@ -51,7 +51,8 @@ void pickPack(size_t index, const std::string& publisher) {
     g_app.keepListed.insert(index);
   }
   if (ok)
-    g_app.say(icao + " -> " + (publisher.empty() ? std::string("base map") : publisher) + ". Press Update & Suppress.");
+    g_app.say(icao + " -> " + (publisher.empty() ? std::string("base map") : publisher) + ". " + g_words.suppress +
+              ".");
   else
     g_app.say("!! could not save that pick - publishers.json was not written.");
 }
