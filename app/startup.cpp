@@ -43,9 +43,11 @@ void sweepLeftovers(std::string old) {
 
 // Why a --root folder is not taken, in the user's terms.
 std::string notXPlaneBecause(const std::string& given, const std::string& root) {
+  std::string path = root;  // without the slash, so that a file reads as a file
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
   struct stat st {};
   std::string why;
-  if (::stat(root.c_str(), &st) != 0)
+  if (::stat(path.c_str(), &st) != 0)
     why = "there is no such folder";
   else if (!S_ISDIR(st.st_mode))
     why = "that is a file, not a folder";
