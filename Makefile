@@ -44,7 +44,8 @@ test-asan: deps
 	cmake --build $(ASAN_BUILD) -j$(JOBS)
 	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j$(JOBS) --timeout 900
 
-# BENCH_WORLD=FILE (apt.dat or apt.dat.gz) picks the world file; see bench/README.md.
+# TAXILUME_BENCH_WORLD=FILE (apt.dat or apt.dat.gz) names the world file; without
+# it the benchmarks look for one and else make one up (bench/world.h).
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && { echo "== $$b"; "$$b"; }; done; true
 
