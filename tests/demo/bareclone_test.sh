@@ -31,10 +31,11 @@ fail() { echo "FAIL: $*"; exit 1; }
 
 # The checkout may belong to another user than the one running the tests (CI
 # runs as root); that is no reason for git to refuse a local clone.
-git -c safe.directory='*' clone -q "$PROJECT" "$T/clone" > "$T/clone.log" 2>&1 ||
+mkdir "$T/empty"
+CLONE="$T/empty/taxilume"
+git -c safe.directory='*' clone -q "$PROJECT" "$CLONE" > "$T/clone.log" 2>&1 ||
   { cat "$T/clone.log"; fail "git clone failed"; }
-CLONE="$T/clone"
-[ "$(ls -A "$T")" = clone ] || fail "the clone does not stand alone in its folder"
+[ "$(ls -A "$T/empty")" = taxilume ] || fail "the clone does not stand alone in its folder"
 
 SAMPLE="$CLONE/tests/data/sample-global-apt.dat"
 [ -f "$SAMPLE" ] || fail "the clone has no tests/data/sample-global-apt.dat"
