@@ -118,17 +118,6 @@ void waitForIdle() {
   g_idleCv.wait(lock, [] { return !g_app.busy.load(); });
 }
 
-void scanCommandLine(int argc, char** argv) {
-  for (int i = 1; i + 1 < argc; ++i) {
-    const std::string opt = argv[i];
-    const std::string val = argv[i + 1];
-    if (opt == "--host")
-      takeHostOption(val);
-    else if (opt == "--root")
-      takeRootOption(val);
-  }
-}
-
 void takeHostOption(const std::string& val) {
   std::lock_guard<std::mutex> lock(g_app.mtx);
   std::string host = val;

@@ -5,9 +5,8 @@
 // pass or a sleep). `busy` and `quitRequested` are atomics read without it.
 //
 // Calling order:
-//   1. the command line before anything else (start-up, app/startup.h, takes
-//      the options through takeHostOption/takeRootOption; scanCommandLine
-//      reads a raw argument list the same way);
+//   1. the command line before anything else (start-up, app/startup.h, hands
+//      the options of app/cmdline.h to takeHostOption/takeRootOption);
 //   2. run(name, fn) from the main thread to start a background job; at most
 //      one runs, a second request while busy is dropped silently;
 //   3. g_app.say(line) / LOG(line) from any thread to append to the log, or
@@ -107,12 +106,9 @@ void run(const char* name, std::function<void()> fn);
 // Blocks until no job runs (for front ends that wait for their one job).
 void waitForIdle();
 
-// Reads --host H[:P] and --root DIR into g_app. Every argument but the last is
-// looked at; a value is itself looked at as a possible option. A bad or
-// missing port becomes 443; an empty host or root changes nothing.
-void scanCommandLine(int argc, char** argv);
-// What the scan does with one --host or --root value; the front ends' own
-// option reader (app/cmdline.h) hands its values over through these.
+// --host H[:P] and --root DIR into g_app. A host with exactly one ":" is
+// host and port; a bad or missing port becomes 443; an empty host or root
+// changes nothing.
 void takeHostOption(const std::string& value);
 void takeRootOption(const std::string& value);
 
