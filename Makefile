@@ -1,6 +1,7 @@
 # The two commands of the README, plus the ones developers use.
 #   make test   installs what is missing, builds, runs every test
 #   make demo   installs what is missing, builds, opens the launcher on a demo folder
+#   make programs   builds the two programs only (no tests, benchmarks or tools)
 #   make install / make uninstall   the launcher, taxilume-cli, a menu entry and
 #               an icon under PREFIX (default ~/.local; DESTDIR for packaging)
 BUILD      ?= build
@@ -17,7 +18,7 @@ PACKAGES := cmake gcc g++ make pkg-config git ca-certificates python3 locales \
   zip unzip tar libarchive-tools zenity fonts-roboto procps \
   libx11-dev libfontconfig-dev fonts-dejavu-core
 
-.PHONY: deps configure build test test-asan bench demo install uninstall clean
+.PHONY: deps configure build programs test test-asan bench demo install uninstall clean
 
 deps:
 	@missing=""; for p in $(PACKAGES); do \
@@ -31,7 +32,7 @@ deps:
 	fi
 
 configure: deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTL_TESTS=ON
 
 build: configure
 	cmake --build $(BUILD) -j$(JOBS)
@@ -40,10 +41,12 @@ test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS) --timeout 600
 
 test-asan: deps
-	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DTL_ASAN=ON
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DTL_ASAN=ON -DTL_TESTS=ON
 	cmake --build $(ASAN_BUILD) -j$(JOBS)
 	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j$(JOBS) --timeout 900
 
+# TAXILUME_BENCH_WORLD=FILE (apt.dat or apt.dat.gz) names the world file; without
+# it the benchmarks look for one and else make one up (bench/world.h).
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && { echo "== $$b"; "$$b"; }; done; true
 
@@ -57,7 +60,25 @@ APPS_DIR  = $(DESTDIR)$(PREFIX)/share/applications
 ICON_DIR  = $(DESTDIR)$(PREFIX)/share/icons/hicolor/scalable/apps
 BIN_DIR   = $(DESTDIR)$(PREFIX)/bin
 
-install: build
+# The two programs, without the test suite: an install compiles nothing else.
+programs: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTL_TESTS=OFF
+	cmake --build $(BUILD) -j$(JOBS) --target taxilume-launcher taxilume-cli
+
+# Under sudo the build folder belongs to the user who built it: building there
+# as root would leave files that user cannot rebuild or remove. So
+# `sudo make install` installs what `make programs` built, and builds nothing.
+ifeq ($(shell id -u),0)
+ifneq ($(SUDO_USER),)
+INSTALL_BUILDS :=
+endif
+endif
+INSTALL_BUILDS ?= programs
+
+install: $(INSTALL_BUILDS)
+	@for p in taxilume-launcher taxilume-cli; do \
+	  [ -x "$(BUILD)/$$p" ] || { echo "$(BUILD)/$$p is not built: run make programs as yourself first, then sudo make install"; exit 1; }; \
+	done
 	install -Dm755 $(BUILD)/taxilume-launcher "$(BIN_DIR)/taxilume-launcher"
 	install -Dm755 $(BUILD)/taxilume-cli "$(BIN_DIR)/taxilume-cli"
 	install -d "$(APPS_DIR)" "$(ICON_DIR)"

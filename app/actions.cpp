@@ -26,7 +26,6 @@ LaunchWait g_launchWait;
 namespace {
 
 const char* const kSimRunning = "!! X-Plane is running. Close it first.";
-const char* const kNoRoot = "!! X-Plane 12 was not found. Use Browse to point at it.";
 
 struct Where {
   std::string root, pluginDir, host;
@@ -117,7 +116,7 @@ bool doSuppress() {
   // Without a folder there is nothing to restore or rewrite, and an empty
   // plugin folder would point the manifest at the file-system root.
   if (w.root.empty()) {
-    g_app.say(kNoRoot);
+    g_app.say(g_words.notFound());
     return false;
   }
   bool quitRestore = true;
@@ -156,7 +155,7 @@ bool doSuppress() {
               " light run(s) recorded to put back while nobody is controlling.");
   g_app.say("Verified: Taxilume scenery files have been imported.");
   if (needPick > 0)
-    g_app.say(std::to_string(needPick) + " scenery pack(s) need a map picked - the list is above the buttons.");
+    g_app.say(std::to_string(needPick) + " scenery pack(s) need a map picked - " + g_words.packList + ".");
   return true;
 }
 
@@ -216,7 +215,7 @@ bool doLaunch() {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(wait.pollMs));
     if (i == wait.polls - 1) {
-      g_app.say("!! X-Plane did not come up within three minutes. Press Restore originals if you are done.");
+      g_app.say("!! X-Plane did not come up within three minutes. " + g_words.restore + " if you are done.");
       return false;
     }
   }
@@ -234,7 +233,7 @@ bool installLatestPlugin() {
   }
   // Without a folder the plugin would be written relative to wherever we run.
   if (w.root.empty()) {
-    g_app.say(kNoRoot);
+    g_app.say(g_words.notFound());
     return false;
   }
   std::string error;

@@ -95,7 +95,7 @@ void actionRescan() {
   if (loaded)
     scanIntoApp(maps);
   else
-    g_app.say("!! no published maps - scenery packs not matched. Press Update & Suppress to try again.");
+    g_app.say("!! no published maps - scenery packs not matched. " + g_words.suppress + " to try again.");
 }
 
 lumo::PackScan scanIntoApp(const lumo::Geometry& maps) {

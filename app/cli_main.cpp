@@ -5,8 +5,11 @@
 //
 // Start-up is the launcher's own (lock, discovery, first log line); each
 // command then runs the same job the window's button starts, waits for it,
-// and every log line goes to standard output as it is appended. Exit status:
-// 0 success, 1 failure, 2 usage error (usage text on standard error).
+// and every log line goes to standard output as it is appended. The log's
+// hints name this program's commands, not the window's buttons. Exit status:
+// 0 success, 1 failure (also a --root that is not an X-Plane 12 folder),
+// 2 usage error (usage text on standard error). Usage errors are found
+// before anything starts: no lock, no request, no file.
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -18,16 +21,24 @@
 #include "app/actions.h"
 #include "app/check.h"
 #include "app/choices.h"
+#include "app/cmdline.h"
 #include "app/startup.h"
 #include "app/state.h"
 #include "host/selfupdate.h"
+#include "scenery/state.h"
+#include "ui/jobs.h"
 #include "ui/packops.h"
 #include "ui/winrules.h"
 
 namespace {
 
 const char* const kUsage =
-    "usage: taxilume-cli [--host H[:P]] [--root DIR] COMMAND\n"
+    "usage: taxilume-cli [--root DIR] [--host HOST[:PORT]] COMMAND [ARGS]\n"
+    "       taxilume-cli --help | --version\n"
+    "\n"
+    "options (also as --root=DIR, --host=HOST[:PORT]):\n"
+    "  --root DIR           the X-Plane 12 folder; without it the launcher's own search\n"
+    "  --host HOST[:PORT]   the Taxilume server (port 443 means HTTPS, any other plain HTTP)\n"
     "\n"
     "commands:\n"
     "  status               the launcher's status rows\n"
@@ -40,14 +51,12 @@ const char* const kUsage =
     "  restore              put the original scenery files back\n"
     "  install-plugin       install or update the Taxilume plugin\n"
     "  launch               prepare the scenery and start X-Plane\n"
+    "  forget-outdated      delete Taxilume's copies of scenery files that were updated\n"
+    "                       since (your current scenery is not touched)\n"
     "\n"
     "exit status: 0 success, 1 failure, 2 usage error\n";
 
-int usage(const std::string& why) {
-  if (!why.empty()) std::fprintf(stderr, "taxilume-cli: %s\n", why.c_str());
-  std::fputs(kUsage, stderr);
-  return 2;
-}
+int usage(const std::string& why) { return lumo::usageError("taxilume-cli", why, kUsage); }
 
 int fail(const std::string& why) {
   std::fprintf(stderr, "taxilume-cli: %s\n", why.c_str());
@@ -61,7 +70,7 @@ struct Command {
 
 const std::map<std::string, size_t> kArgCount = {
     {"status", 0}, {"check", 0},   {"packs", 0},          {"pick", 2},  {"dismiss", 1}, {"undismiss", 1},
-    {"suppress", 0}, {"restore", 0}, {"install-plugin", 0}, {"launch", 0},
+    {"suppress", 0}, {"restore", 0}, {"install-plugin", 0}, {"launch", 0}, {"forget-outdated", 0},
 };
 
 // Runs fn as the job `name` and waits for it, refresh included.
@@ -118,6 +127,10 @@ void printStatus() {
   }
   row("Scenery", scenery);
   row("Sim", g_app.xplaneRunning ? "X-Plane is running - scenery is locked" : "X-Plane is not running");
+  if (!g_app.staleCopies.empty())
+    row("Outdated", std::to_string(g_app.staleCopies.size()) +
+                        " file(s) updated since they were suppressed - taxilume-cli forget-outdated "
+                        "deletes Taxilume's old copies");
   row("Bridge", "xPilot: not detected");
   std::fflush(stdout);
 }
@@ -159,11 +172,11 @@ bool scanReady(std::string& why) {
 
 // pick / dismiss / undismiss: the pack list's operations on a fresh scan.
 int packChoice(const Command& cmd) {
+  const size_t row = rowNumber(cmd.args[0]);
   runJob("checking", actionStartup);
   std::string why;
   if (!scanReady(why)) return fail(why);
 
-  const size_t row = rowNumber(cmd.args[0]);
   std::string key, pluginDir;
   {
     std::lock_guard<std::mutex> lock(g_app.mtx);
@@ -195,6 +208,22 @@ int packChoice(const Command& cmd) {
   return lumo::loadDismissedPacks(pluginDir).count(key) == (dismiss ? 1u : 0u) ? 0 : 1;
 }
 
+// The window's "Delete the old copies": the copies go, the scenery stays.
+int forgetOutdated() {
+  std::string root, pluginDir;
+  {
+    std::lock_guard<std::mutex> lock(g_app.mtx);
+    if (g_app.root.empty()) return fail("X-Plane 12 was not found - give its folder with --root");
+    root = g_app.root;
+    pluginDir = g_app.pluginDir;
+  }
+  runJob("clearing old copies", jobDeleteOldCopies);
+  // Success is what the disk says afterwards, not what the job meant to do.
+  const std::vector<std::string> left = lumo::staleBackups(root, pluginDir);
+  for (const std::string& path : left) std::printf("!! could not delete %s.taxilume-orig\n", path.c_str());
+  return left.empty() ? 0 : 1;
+}
+
 int execute(const Command& cmd) {
   const std::string& c = cmd.name;
   if (c == "status") {
@@ -210,6 +239,7 @@ int execute(const Command& cmd) {
     return 0;
   }
   if (c == "pick" || c == "dismiss" || c == "undismiss") return packChoice(cmd);
+  if (c == "forget-outdated") return forgetOutdated();
 
   bool ok = false;
   if (c == "suppress") {
@@ -249,28 +279,19 @@ int execute(const Command& cmd) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> options;  // handed to the launcher's own start-up
-  options.push_back(argc > 0 ? argv[0] : "taxilume-cli");
-  int i = 1;
-  for (; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (a == "--help" || a == "-h") {
-      std::fputs(kUsage, stdout);
-      return 0;
-    }
-    if (a != "--host" && a != "--root") break;
-    if (i + 1 >= argc) return usage(a + " needs a value");
-    options.push_back(a);
-    options.push_back(argv[++i]);
-  }
-  if (i >= argc) return usage("");
-  Command cmd{argv[i], {}};
-  for (++i; i < argc; ++i) cmd.args.push_back(argv[i]);
+  const lumo::CommandLine options = lumo::readCommandLine(argc, argv);
+  const int answered = lumo::frontEndAnswer(options, "taxilume-cli", kUsage);
+  if (answered != lumo::kCarryOn) return answered;
+  if (options.words.empty()) return usage("");
+  Command cmd{options.words[0], {options.words.begin() + 1, options.words.end()}};
   const auto known = kArgCount.find(cmd.name);
-  if (known == kArgCount.end()) return usage(cmd.name[0] == '-' ? "unknown option " + cmd.name
-                                                                  : "unknown command " + cmd.name);
+  if (known == kArgCount.end()) return usage("unknown command " + cmd.name);
   if (cmd.args.size() != known->second)
     return usage(cmd.name + " takes " + std::to_string(known->second) + " argument(s)");
+  // A row is a number whatever the scan finds; a malformed one is turned
+  // away before the server is asked anything.
+  if ((cmd.name == "pick" || cmd.name == "dismiss" || cmd.name == "undismiss") && rowNumber(cmd.args[0]) == 0)
+    return usage("ROW must be a row number from `taxilume-cli packs` (1, 2, ...), not \"" + cmd.args[0] + "\"");
 
   // Every line, as it is appended and in order, past the log's cap too.
   setLogEcho([](const std::string& line) {
@@ -285,11 +306,19 @@ int main(int argc, char** argv) {
   g_launchWait.pollMs = TL_TEST_LAUNCH_POLL_MS;
 #endif
 
-  std::vector<char*> startArgs;
-  for (auto& s : options) startArgs.push_back(s.data());
-  startArgs.push_back(nullptr);
-  const int rc = startupCore(static_cast<int>(options.size()), startArgs.data());
+  // The log's hints name this program's commands, not the window's buttons.
+  g_words.pointAtRoot = "Use --root DIR to point at it.";
+  g_words.packList = "taxilume-cli packs lists them";
+  g_words.suppress = "Run taxilume-cli suppress";
+  g_words.restore = "Run taxilume-cli restore";
+
+  bool rootRefused = false;
+  const int rc = startupCore(options, &rootRefused);
   if (rc != kStartupGoOn) return 1;  // another launcher holds the lock
+  if (rootRefused) {
+    std::fflush(stdout);
+    std::_Exit(1);
+  }
 
   const int status = execute(cmd);
   std::fflush(stdout);

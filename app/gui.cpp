@@ -7,8 +7,9 @@
 // that point is not waited for: it holds nothing that a half-done exit could
 // corrupt (files are replaced by rename), and the lock ends with the process.
 //
-// Exit status: 0 after a normal close or when another launcher already runs;
-// 1 when GLFW cannot start or the window cannot be created.
+// Exit status: 0 after a normal close or when another launcher already runs,
+// and after --help or --version (no window); 1 when GLFW cannot start or the
+// window cannot be created; 2 on a usage error (no window).
 #include <GLFW/glfw3.h>
 #include <fontconfig/fontconfig.h>
 #include <imgui.h>
@@ -24,6 +25,7 @@
 #include <string>
 
 #include "app/check.h"
+#include "app/cmdline.h"
 #include "app/startup.h"
 #include "app/state.h"
 #include "ui/instance.h"
@@ -35,6 +37,23 @@ GLFWwindow* g_win = nullptr;
 int g_growTo = 0;
 
 namespace {
+
+const char* const kUsage =
+    "usage: taxilume-launcher [--root DIR] [--host HOST[:PORT]]\n"
+    "\n"
+    "Opens the Taxilume Launcher window.\n"
+    "\n"
+    "options:\n"
+    "  --root DIR          the X-Plane 12 folder; without it the launcher looks beside\n"
+    "                      itself, in the folder used last, in X-Plane's install record\n"
+    "                      and in the Steam libraries\n"
+    "  --host HOST[:PORT]  the Taxilume server (port 443 means HTTPS, any other plain HTTP)\n"
+    "  --help              this text\n"
+    "  --version           the launcher's version\n"
+    "\n"
+    "taxilume-cli runs the same jobs without a window (taxilume-cli --help).\n"
+    "exit status: 0 after the window closed, 1 when no window could be opened,\n"
+    "2 on a usage error\n";
 
 ImVec4 vec(const Rgba& c) { return ImVec4(c.r, c.g, c.b, c.a); }
 
@@ -282,7 +301,13 @@ void frameLoop(ImFont* heading) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int early = startupCore(argc, argv, raiseRunningLauncher);
+  const lumo::CommandLine options = lumo::readCommandLine(argc, argv);
+  const int answered = lumo::frontEndAnswer(options, "taxilume-launcher", kUsage);
+  if (answered != lumo::kCarryOn) return answered;
+  if (!options.words.empty())
+    return lumo::usageError("taxilume-launcher", "unexpected argument " + options.words[0], kUsage);
+
+  const int early = startupCore(options, nullptr, raiseRunningLauncher);
   if (early != kStartupGoOn) return early;
 
   glfwSetErrorCallback(onGlfwError);

@@ -41,10 +41,28 @@ void sweepLeftovers(std::string old) {
   }
 }
 
+// Why a --root folder is not taken, in the user's terms.
+std::string notXPlaneBecause(const std::string& given, const std::string& root) {
+  std::string path = root;  // without the slash, so that a file reads as a file
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  struct stat st {};
+  std::string why;
+  if (::stat(path.c_str(), &st) != 0)
+    why = "there is no such folder";
+  else if (!S_ISDIR(st.st_mode))
+    why = "that is a file, not a folder";
+  else
+    why = "that folder holds no X-Plane 12 (no Resources/version.txt, no X-Plane-x86_64)";
+  if (given[0] == '~') why += " - a ~ inside quotes is not your home folder; leave it outside the quotes";
+  return why;
+}
+
 }  // namespace
 
-int startupCore(int argc, char** argv, bool (*raiseRunning)()) {
-  scanCommandLine(argc, argv);
+int startupCore(const lumo::CommandLine& cl, bool* rootRefused, bool (*raiseRunning)()) {
+  if (rootRefused) *rootRefused = false;
+  if (cl.hostGiven) takeHostOption(cl.host);
+  if (cl.rootGiven) takeRootOption(cl.root);
 
   if (raiseRunning && raiseRunning()) {
     std::fputs("Taxilume Launcher is already running - its window is now in front.\n", stderr);
@@ -69,7 +87,16 @@ int startupCore(int argc, char** argv, bool (*raiseRunning)()) {
   }
 
   // Discovery reads only files and /proc; nothing else runs yet.
-  const std::string root = lumo::canonicalRoot(lumo::findRoot(given));
+  std::string root = lumo::canonicalRoot(lumo::findRoot(given));
+  std::string refusal;
+  if (!given.empty() && !lumo::looksLikeXPlane(root)) {
+    // A mistyped --root must not become a folder the launcher writes into,
+    // nor replace the remembered one: start as if nothing was found.
+    refusal = "!! --root " + given + ": " + notXPlaneBecause(given, root) + ".";
+    lumo::findRootProbed().push_back("--root " + given + " (not an X-Plane 12 folder)");
+    root.clear();
+    if (rootRefused) *rootRefused = true;
+  }
   if (!root.empty()) lumo::rememberRoot(root);
   {
     std::lock_guard<std::mutex> lock(g_app.mtx);
@@ -78,6 +105,7 @@ int startupCore(int argc, char** argv, bool (*raiseRunning)()) {
   }
 
   refreshLocal(true);
-  g_app.say(root.empty() ? "!! X-Plane 12 was not found. Use Browse to point at it." : "X-Plane: " + root);
+  if (!refusal.empty()) g_app.say(refusal);
+  g_app.say(root.empty() ? g_words.notFound() : "X-Plane: " + root);
   return kStartupGoOn;
 }

@@ -1,12 +1,17 @@
 // The part of start-up that needs no window, shared by the launcher and the
 // command-line tool.
 //
-// startupCore(argc, argv) runs, in order: the command-line scan, the
-// single-instance lock, the sweep of ".old" left-overs of a self-update (and
-// the sweeper thread when one is still there), the restore-on-quit choice,
-// discovery and remembering of the X-Plane folder, refreshLocal(true), and the
-// first log line. The window then opens and starts run("checking",
-// actionStartup).
+// startupCore(options) runs, in order: taking the --host and --root of the
+// command line (read by app/cmdline.h), the single-instance lock, the sweep
+// of ".old" left-overs of a self-update (and the sweeper thread when one is
+// still there), the restore-on-quit choice, discovery and remembering of the
+// X-Plane folder, refreshLocal(true), and the first log line. The window
+// then opens and starts run("checking", actionStartup).
+//
+// A --root folder that does not look like X-Plane 12 is refused: it is not
+// used, not remembered and nothing is made in it; the log says why (a "!! "
+// line), the probe list names it, and start-up goes on as when no X-Plane
+// was found. *rootRefused (when given) tells the caller.
 //
 // Returns kStartupGoOn when the caller should go on; otherwise the exit status
 // to end with (0: another launcher holds the lock, after the message
@@ -18,6 +23,9 @@
 // the lock.
 #pragma once
 
+#include "app/cmdline.h"
+
 constexpr int kStartupGoOn = -1;
 
-int startupCore(int argc, char** argv, bool (*raiseRunning)() = nullptr);
+int startupCore(const lumo::CommandLine& options, bool* rootRefused = nullptr,
+                bool (*raiseRunning)() = nullptr);

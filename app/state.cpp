@@ -11,6 +11,7 @@
 #include "app/check.h"
 
 App g_app;
+NextStepWords g_words;
 
 const lumo::LogFn LOG = [](const std::string& line) { g_app.say(line); };
 
@@ -147,24 +148,21 @@ void waitForIdle() {
   idleCv().wait(lock, [] { return !g_app.busy.load(); });
 }
 
-void scanCommandLine(int argc, char** argv) {
+void takeHostOption(const std::string& val) {
   std::lock_guard<std::mutex> lock(g_app.mtx);
-  for (int i = 1; i + 1 < argc; ++i) {
-    const std::string opt = argv[i];
-    const std::string val = argv[i + 1];
-    if (opt == "--host") {
-      std::string host = val;
-      const auto colon = val.find(':');
-      if (colon != std::string::npos && val.find(':', colon + 1) == std::string::npos) {
-        host = val.substr(0, colon);
-        g_app.port = readPort(val.substr(colon + 1));
-      }
-      if (!host.empty()) g_app.host = host;
-      if (g_app.port < 1 || g_app.port > 65535) g_app.port = 443;
-    } else if (opt == "--root") {
-      if (!val.empty()) g_app.root = val;
-    }
+  std::string host = val;
+  const auto colon = val.find(':');
+  if (colon != std::string::npos && val.find(':', colon + 1) == std::string::npos) {
+    host = val.substr(0, colon);
+    g_app.port = readPort(val.substr(colon + 1));
   }
+  if (!host.empty()) g_app.host = host;
+  if (g_app.port < 1 || g_app.port > 65535) g_app.port = 443;
+}
+
+void takeRootOption(const std::string& val) {
+  std::lock_guard<std::mutex> lock(g_app.mtx);
+  if (!val.empty()) g_app.root = val;
 }
 
 std::string lowerAscii(const std::string& s) {

@@ -5,7 +5,8 @@
 // pass or a sleep). `busy` and `quitRequested` are atomics read without it.
 //
 // Calling order:
-//   1. scanCommandLine(argc, argv) before anything else (start-up, app/startup.h);
+//   1. the command line before anything else (start-up, app/startup.h, hands
+//      the options of app/cmdline.h to takeHostOption/takeRootOption);
 //   2. run(name, fn) from the main thread to start a background job; at most
 //      one runs, a second request while busy is dropped silently;
 //   3. g_app.say(line) / LOG(line) from any thread to append to the log, or
@@ -117,10 +118,24 @@ void run(const char* name, std::function<void()> fn);
 // Blocks until no job runs (for front ends that wait for their one job).
 void waitForIdle();
 
-// Reads --host H[:P] and --root DIR into g_app. Every argument but the last is
-// looked at; a value is itself looked at as a possible option. A bad or
-// missing port becomes 443; an empty host or root changes nothing.
-void scanCommandLine(int argc, char** argv);
+// --host H[:P] and --root DIR into g_app. A host with exactly one ":" is
+// host and port; a bad or missing port becomes 443; an empty host or root
+// changes nothing.
+void takeHostOption(const std::string& value);
+void takeRootOption(const std::string& value);
+
+// The log's pointers to the user's next step name the window's controls. A
+// front end without a window puts its own words here before start-up; they
+// are read, never written, once threads run.
+struct NextStepWords {
+  std::string pointAtRoot = "Use Browse to point at it.";  // after "X-Plane 12 was not found."
+  std::string packList = "the list is above the buttons";  // where packs that need a map are listed
+  std::string suppress = "Press Update & Suppress";        // how to run a pass
+  std::string restore = "Press Restore originals";         // how to put the originals back
+
+  std::string notFound() const { return "!! X-Plane 12 was not found. " + pointAtRoot; }
+};
+extern NextStepWords g_words;
 
 // ASCII lower-casing of each byte, as the process check compares paths.
 std::string lowerAscii(const std::string& s);

@@ -10,8 +10,9 @@
 // own; a run over the first tenth of the file shows that the peak does not
 // grow with the file. Blocks outside the scope are turned away by the code
 // filter unless a run says otherwise ("no filter": every block is cut into
-// rows and handed to the per-block function). Skips with a message when
-// the world file is absent.
+// rows and handed to the per-block function). The world file is found or
+// made as bench/world.h says (--world FILE to name one); the first line
+// printed says which it is.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -27,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/world.h"
 #include "engine/blocks.h"
 #include "engine/rewrite.h"
 #include "engine/taken.h"
@@ -174,12 +176,7 @@ void row(const char* what, const Stats& s, double copySecs, double copyCpu, long
 
 }  // namespace
 
-int main() {
-  const std::string gz = std::string(TL_SHARED_DATA) + "/global-apt.dat.gz";
-  if (::access(gz.c_str(), R_OK) != 0) {
-    std::printf("bench_engine: skipped, %s is not there\n", gz.c_str());
-    return 0;
-  }
+int main(int argc, char** argv) {
   const char* tmp = std::getenv("TMPDIR");
   std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/tl-bench-engine-XXXXXX";
   std::vector<char> buf(tmpl.begin(), tmpl.end());
@@ -189,17 +186,19 @@ int main() {
     return 1;
   }
   const std::string dir = buf.data();
-  const std::string apt = dir + "/apt.dat", tenth = dir + "/apt-tenth.dat", out = dir + "/out.dat";
-  if (std::system(("gzip -dc '" + gz + "' > '" + apt + "'").c_str()) != 0) {
-    std::printf("bench_engine: cannot unpack %s\n", gz.c_str());
+  const bench::World world = bench::prepareWorld(argc, argv, dir);
+  if (!world.ok) {
+    std::printf("bench_engine: %s\n", world.error.c_str());
+    std::system(("rm -rf '" + dir + "'").c_str());
     return 1;
   }
+  std::printf("bench_engine: %s\n", world.source.c_str());
+  const std::string apt = world.path, tenth = dir + "/apt-tenth.dat", out = dir + "/out.dat";
   const long bytes = fileSize(apt);
   // The first tenth of the file, cut at a line end.
   std::system(("head -c " + std::to_string(bytes / 10) + " '" + apt + "' | sed '$d' > '" + tenth + "'").c_str());
   const long tenthBytes = fileSize(tenth);
-  std::printf("bench_engine: %s, %.1f MB (first tenth %.1f MB), in %s\n", gz.c_str(), bytes / 1e6,
-              tenthBytes / 1e6, dir.c_str());
+  std::printf("bench_engine: %.1f MB (first tenth %.1f MB), in %s\n", bytes / 1e6, tenthBytes / 1e6, dir.c_str());
 
   // Plain copy with fsync, best of three, timed around the rewrites.
   double copySecs = 1e9, copyCpu = 1e9;

@@ -1,8 +1,8 @@
-// A whole suppression pass over the real world airport file (106 MB) with
-// the 200 most-lit airports published by the local server: the time of each
-// phase beside a plain copy of the same file with fsync, and the number of
-// requests. Needs ../shared/data/global-apt.dat.gz; without it, it says so
-// and exits 0.
+// A whole suppression pass over the world airport file (106 MB) with the 200
+// most-lit airports published by the local server: the time of each phase
+// beside a plain copy of the same file with fsync, and the number of
+// requests. The world file is found or made as bench/world.h says (--world
+// FILE to name one); the first line printed says which it is.
 //
 // The pass runs twice as "Update & Suppress" would (restore, scan, pass):
 // the first round on pristine scenery, the second one restoring the first.
@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/world.h"
 #include "engine/aptfile.h"
 #include "engine/blocks.h"
 #include "engine/scope.h"
@@ -99,12 +100,7 @@ Round updateAndSuppress(const std::string& root, const std::string& plugin, cons
 
 }  // namespace
 
-int main() {
-  const std::string gz = std::string(TL_SHARED_DATA) + "/global-apt.dat.gz";
-  if (!fs::exists(gz)) {
-    std::printf("bench_pass: skipped - %s is not there\n", gz.c_str());
-    return 0;
-  }
+int main(int argc, char** argv) {
   const char* tmp = std::getenv("TMPDIR");
   std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/tl-bench-pass-XXXXXX";
   if (!mkdtemp(tmpl.data())) {
@@ -123,8 +119,11 @@ int main() {
 
   int rc = 0;
   auto t = Clock::now();
-  if (std::system(("gzip -dc '" + gz + "' > '" + global + "'").c_str()) != 0) {
-    std::printf("bench_pass: gunzip failed\n");
+  const bench::World world = bench::prepareWorld(argc, argv, fs::path(global).parent_path().string());
+  if (world.ok) {
+    std::printf("bench_pass: %s\n", world.source.c_str());
+  } else {
+    std::printf("bench_pass: %s\n", world.error.c_str());
     rc = 1;
   }
   const double tUnzip = since(t);
@@ -178,7 +177,7 @@ int main() {
   }
 
   if (rc == 0) {
-    std::printf("bench_pass: world file %.1f MB (unpacked in %.0f ms), %zu airports ranked, %d published, "
+    std::printf("bench_pass: world file %.1f MB (ready in %.0f ms), %zu airports ranked, %d published, "
                 "%d bars (set-up %.0f ms)\n",
                 size / 1e6, tUnzip, ranked.size(), published, maps.barCount, tSetup);
 

@@ -78,8 +78,8 @@ void pickPack(size_t index, const std::string& publisher) {
   if (ok) lumo::reclassifyPacks(w.dir, w.scan);
   storeRow(index, w, ok);
   if (ok)
-    g_app.say(w.icao + " -> " + (publisher.empty() ? std::string("base map") : publisher) +
-              ". Press Update & Suppress.");
+    g_app.say(w.icao + " -> " + (publisher.empty() ? std::string("base map") : publisher) + ". " + g_words.suppress +
+              ".");
   else
     g_app.say("!! could not save that pick - publishers.json was not written.");
 }

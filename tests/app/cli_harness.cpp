@@ -35,7 +35,7 @@ int CliRun::findPrefix(const std::string& prefix, int from) const {
 }
 
 std::string aptSlice(const std::vector<std::string>& codes) {
-  std::ifstream in(sharedData("sample-global-apt.dat"), std::ios::binary);
+  std::ifstream in(testData("sample-global-apt.dat"), std::ios::binary);
   std::string line, out, code;
   int n = 0;
   bool keep = false;
@@ -85,9 +85,15 @@ std::string CliWorld::globalApt() const { return root() + "Global Scenery/Global
 std::string CliWorld::packApt() const { return root() + "Custom Scenery/Rochester Pro/Earth nav data/apt.dat"; }
 
 CliRun CliWorld::cli(const std::vector<std::string>& args, const std::string& program) const {
+  std::vector<std::string> all = {"--host", "127.0.0.1:" + std::to_string(port_), "--root", root()};
+  all.insert(all.end(), args.begin(), args.end());
+  return run(all, program);
+}
+
+CliRun CliWorld::run(const std::vector<std::string>& args, const std::string& program) const {
   CliRun result;
   const std::string exe = program.empty() ? std::string(TL_CLI) : program;
-  std::vector<std::string> argv = {exe, "--host", "127.0.0.1:" + std::to_string(port_), "--root", root()};
+  std::vector<std::string> argv = {exe};
   argv.insert(argv.end(), args.begin(), args.end());
   std::vector<char*> cargv;
   for (auto& a : argv) cargv.push_back(a.data());
@@ -117,6 +123,9 @@ CliRun CliWorld::cli(const std::vector<std::string>& args, const std::string& pr
   posix_spawn_file_actions_adddup2(&fa, errPipe[1], 2);
   posix_spawn_file_actions_addclose(&fa, outPipe[0]);
   posix_spawn_file_actions_addclose(&fa, errPipe[0]);
+  // A relative path the CLI wrongly made would land in the test's folder.
+  const std::string dir = cwd();
+  posix_spawn_file_actions_addchdir_np(&fa, dir.c_str());
   pid_t pid = 0;
   const int rc = posix_spawn(&pid, exe.c_str(), &fa, nullptr, cargv.data(), cenv.data());
   posix_spawn_file_actions_destroy(&fa);

@@ -23,8 +23,8 @@ struct CliRun {
   int findPrefix(const std::string& prefix, int from = 0) const;
 };
 
-// The header, the licence line and the named airport blocks of the shared
-// sample, closed with "99": a real apt.dat, small enough for a test.
+// The header, the licence line and the named airport blocks of the
+// 12-airport sample in tests/data, closed with "99": a real apt.dat, small enough for a test.
 std::string aptSlice(const std::vector<std::string>& codes);
 
 // An X-Plane folder with a global apt.dat and one add-on pack that defines
@@ -39,6 +39,8 @@ class CliWorld {
 
   // Runs the shipped CLI (or `program`) with --host and --root in front of args.
   CliRun cli(const std::vector<std::string>& args, const std::string& program = "") const;
+  // Runs the shipped CLI with exactly these arguments, in the folder cwd().
+  CliRun run(const std::vector<std::string>& args, const std::string& program = "") const;
 
   std::string root() const { return dir_.path() + "/X-Plane 12/"; }
   std::string pluginDir() const { return root() + "Resources/plugins/Taxilume"; }
@@ -48,6 +50,8 @@ class CliWorld {
   devserver::Server& server() { return server_; }
   int port() const { return port_; }
   std::string path(const std::string& rel) const { return dir_ / rel; }
+  std::string cwd() const { return dir_ / "home"; }  // where the CLI runs
+  std::string configDir() const { return dir_ / "cfg/Taxilume"; }
 
  private:
   TempDir dir_;

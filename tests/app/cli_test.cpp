@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -20,6 +21,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli_harness.h"
+#include "host/selfupdate.h"
 #include "support/tmpdir.h"
 
 namespace fs = std::filesystem;
@@ -85,7 +87,7 @@ TEST_F(CliTest, CheckPacksPickSuppressRestore) {
 
   r = w.cli({"pick", "1", "Bar Works"});
   ASSERT_EQ(r.status, 0) << r.out();
-  EXPECT_EQ(r.lines.back(), "KROC -> Bar Works. Press Update & Suppress.");
+  EXPECT_EQ(r.lines.back(), "KROC -> Bar Works. Run taxilume-cli suppress.");
   EXPECT_NE(tl::readFile(w.pluginDir() + "/resources/publishers.json").find("\"rochesterpro\": \"Bar Works\""),
             std::string::npos);
   r = w.cli({"packs"});
@@ -147,14 +149,14 @@ TEST_F(CliTest, DismissedPackIsLeftAloneAndTakenBack) {
   r = w.cli({"suppress"});
   ASSERT_EQ(r.status, 0) << r.out();
   EXPECT_EQ(tl::readFile(w.packApt()), pack) << "a dismissed pack is not rewritten";
-  EXPECT_FALSE(r.has("1 scenery pack(s) need a map picked - the list is above the buttons.")) << r.out();
+  EXPECT_FALSE(r.has("1 scenery pack(s) need a map picked - taxilume-cli packs lists them.")) << r.out();
 
   r = w.cli({"undismiss", "1"});
   ASSERT_EQ(r.status, 0) << r.out();
   EXPECT_EQ(r.lines.back(), "KROC: back on the list.");
   r = w.cli({"suppress"});
   ASSERT_EQ(r.status, 0) << r.out();
-  EXPECT_EQ(r.lines.back(), "1 scenery pack(s) need a map picked - the list is above the buttons.") << r.out();
+  EXPECT_EQ(r.lines.back(), "1 scenery pack(s) need a map picked - taxilume-cli packs lists them.") << r.out();
 }
 
 TEST_F(CliTest, SuppressWithTheServerDown) {
@@ -349,7 +351,7 @@ TEST_F(CliTest, LaunchWaitEndsOnLogTxtOrTimesOut) {
   const std::vector<Case> cases = {
       {"echo started > Log.txt\nsleep 300\n", 0, "X-Plane is running. Closing the launcher."},
       {"sleep 300\n", 1,
-       "!! X-Plane did not come up within three minutes. Press Restore originals if you are done."},
+       "!! X-Plane did not come up within three minutes. Run taxilume-cli restore if you are done."},
   };
   for (const Case& c : cases) {
     tl::CliWorld world;
@@ -360,6 +362,133 @@ TEST_F(CliTest, LaunchWaitEndsOnLogTxtOrTimesOut) {
     EXPECT_EQ(r.status, c.status) << r.out();
     EXPECT_EQ(r.lines.back(), c.last) << r.out();
   }
+}
+
+// A --root that is not an X-Plane 12 folder is refused before anything is
+// asked or written, and the folder remembered from before stays remembered.
+TEST(CliRootTest, OnlyAnXPlaneFolderIsTaken) {
+  tl::TempDir pkg;
+  const std::string zip = makePluginZip(pkg);
+  ASSERT_NE(zip, "");
+  tl::CliWorld w(zip, "1.2.0");  // a published plugin: install-plugin would install it
+  ASSERT_EQ(w.error(), "");
+  fs::create_directories(w.path("empty"));
+  const std::string host = "127.0.0.1:" + std::to_string(w.port());
+  const std::string remembered = w.configDir() + "/xproot.txt";
+  tl::writeFile(remembered, w.root());
+
+  struct Case {
+    std::string given, why;
+  };
+  const std::vector<Case> refused = {
+      {w.path("X-Plane 21"), "there is no such folder."},
+      {"~/X-Plane 12", "there is no such folder - a ~ inside quotes is not your home folder; leave it outside the "
+                       "quotes."},
+      {w.globalApt(), "that is a file, not a folder."},
+      {w.path("empty"), "that folder holds no X-Plane 12 (no Resources/version.txt, no X-Plane-x86_64)."},
+  };
+  const std::string global = tl::readFile(w.globalApt());
+  for (const Case& c : refused) {
+    for (const char* cmd : {"install-plugin", "suppress"}) {
+      w.server().resetCounts();
+      const tl::CliRun r = w.run({"--host", host, "--root", c.given, cmd});
+      EXPECT_EQ(r.status, 1) << c.given << " " << cmd << "\n" << r.out();
+      EXPECT_EQ(r.lines, (std::vector<std::string>{"!! --root " + c.given + ": " + c.why,
+                                                   "!! X-Plane 12 was not found. Use --root DIR to point at it."}))
+          << r.out();
+      EXPECT_EQ(w.server().requests(), 0) << c.given;
+    }
+  }
+  // Nothing was made anywhere: not at the typo, not in a literal ./~, not
+  // below the file or in the empty folder; the remembered folder is kept.
+  EXPECT_FALSE(fs::exists(w.path("X-Plane 21")));
+  EXPECT_FALSE(fs::exists(w.cwd() + "/~"));
+  EXPECT_EQ(tl::readFile(w.globalApt()), global);
+  EXPECT_TRUE(fs::is_empty(w.path("empty")));
+  EXPECT_EQ(tl::readFile(remembered), w.root());
+
+  // The real folder, named without its trailing slash, is taken and remembered.
+  tl::writeFile(remembered, "/elsewhere/");
+  std::string bare = w.root();
+  bare.pop_back();
+  const tl::CliRun r = w.run({"--host", host, "--root", bare, "install-plugin"});
+  EXPECT_EQ(r.status, 0) << r.out();
+  EXPECT_EQ(r.lines.at(0), "X-Plane: " + w.root());
+  EXPECT_TRUE(r.has("Installed Taxilume 1.2.0.")) << r.out();
+  EXPECT_EQ(tl::readFile(remembered), w.root());
+}
+
+// The options' other forms, and usage errors that stop before anything runs:
+// no request, no configuration written.
+TEST_F(CliTest, OptionsAndUsageErrors) {
+  const std::string host = "127.0.0.1:" + std::to_string(w.port());
+  struct Bad {
+    std::vector<std::string> args;
+    std::string why;  // the line before the usage text
+  };
+  const std::vector<Bad> bad = {
+      {{"--rot", w.root(), "status"}, "taxilume-cli: unknown option --rot"},
+      {{"--root"}, "taxilume-cli: --root needs the X-Plane 12 folder"},
+      {{"--root=", "status"}, "taxilume-cli: --root needs the X-Plane 12 folder"},
+      {{"--host", host, "--root", w.root()}, ""},
+      {{"--root", w.root(), "status", "now"}, "taxilume-cli: status takes 0 argument(s)"},
+      {{"--root", w.root(), "pick", "x", "Bar Works"},
+       "taxilume-cli: ROW must be a row number from `taxilume-cli packs` (1, 2, ...), not \"x\""},
+      {{"--root", w.root(), "dismiss", "0"},
+       "taxilume-cli: ROW must be a row number from `taxilume-cli packs` (1, 2, ...), not \"0\""},
+      {{"--root", w.root(), "undismiss", "-1"},
+       "taxilume-cli: ROW must be a row number from `taxilume-cli packs` (1, 2, ...), not \"-1\""},
+  };
+  for (const Bad& b : bad) {
+    std::vector<std::string> args = {"--host", host};
+    args.insert(args.end(), b.args.begin(), b.args.end());
+    const tl::CliRun r = w.run(args);
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_TRUE(r.lines.empty()) << r.out();
+    const std::string usage = "usage: taxilume-cli [--root DIR] [--host HOST[:PORT]] COMMAND [ARGS]\n";
+    EXPECT_EQ(r.err.rfind((b.why.empty() ? "" : b.why + "\n") + usage, 0), 0u) << r.err;
+  }
+  EXPECT_EQ(w.server().requests(), 0);
+  EXPECT_FALSE(fs::exists(w.configDir()));
+
+  tl::CliRun r = w.run({"--version"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.lines, std::vector<std::string>{lumo::kLauncherVersion});
+  EXPECT_EQ(r.err, "");
+  r = w.run({"--help"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.lines.at(0), "usage: taxilume-cli [--root DIR] [--host HOST[:PORT]] COMMAND [ARGS]");
+  EXPECT_NE(r.out().find("  forget-outdated "), std::string::npos);
+  EXPECT_EQ(r.err, "");
+
+  r = w.run({"--root=" + w.root(), "--host=" + host, "status"});
+  EXPECT_EQ(r.status, 0) << r.out();
+  EXPECT_EQ(r.lines.at(0), "X-Plane: " + w.root());
+  EXPECT_TRUE(r.has("Server    connected")) << r.out();
+}
+
+// forget-outdated: the copies of files a scenery update replaced go; the
+// scenery itself stays as the update left it.
+TEST_F(CliTest, ForgetOutdatedDeletesOnlyTheOldCopies) {
+  ASSERT_EQ(w.cli({"suppress"}).status, 0);
+  ASSERT_TRUE(fs::exists(w.globalApt() + ".taxilume-orig"));
+  // The update: the original bytes again, written anew.
+  const std::string updated = tl::readFile(w.globalApt() + ".taxilume-orig");
+  tl::writeFile(w.globalApt(), updated);
+  fs::last_write_time(w.globalApt(), fs::last_write_time(w.globalApt()) + std::chrono::seconds(2));
+
+  tl::CliRun r = w.cli({"status"});
+  EXPECT_TRUE(r.has("Outdated  1 file(s) updated since they were suppressed - taxilume-cli forget-outdated "
+                    "deletes Taxilume's old copies"))
+      << r.out();
+  r = w.cli({"forget-outdated"});
+  EXPECT_EQ(r.status, 0) << r.out();
+  EXPECT_EQ(r.lines.back(), "Removed 1 outdated copy/copies. Your scenery was not touched.") << r.out();
+  EXPECT_FALSE(fs::exists(w.globalApt() + ".taxilume-orig"));
+  EXPECT_FALSE(fs::exists(w.globalApt() + ".taxilume-cut"));
+  EXPECT_EQ(tl::readFile(w.globalApt()), updated);
+  r = w.cli({"status"});
+  EXPECT_EQ(r.findPrefix("Outdated"), -1) << r.out();
 }
 
 }  // namespace

@@ -19,44 +19,35 @@ class StateTest : public ::testing::Test {
 };
 
 struct HostCase {
-  std::vector<std::string> args;  // after the program name
+  std::string value;
   int portBefore;
   std::string host;  // empty: the default host
   int port;
-  std::string root;
 };
 
-TEST_F(StateTest, CommandLineScan) {
+TEST_F(StateTest, HostAndRootOptions) {
   const std::vector<HostCase> cases = {
-      {{"--host", "example.org:8443"}, 443, "example.org", 8443, ""},
-      {{"--host", "example.org"}, 443, "example.org", 443, ""},
-      {{"--host", ":70000"}, 443, "", 443, ""},
-      {{"--host", "h:0"}, 443, "h", 443, ""},
-      {{"--host", "h:65535"}, 443, "h", 65535, ""},
-      {{"--host", "h:port"}, 8080, "h", 443, ""},         // not a number reads as 0
-      {{"--host", "a:b:c"}, 8080, "a:b:c", 8080, ""},     // two colons: all host, port kept
-      {{"--host", ""}, 443, "", 443, ""},                 // empty host changes nothing
-      {{"--root", "/x", "--host"}, 443, "", 443, "/x"},   // an option given last is ignored
-      {{"--host", "h:9000", "--root"}, 443, "h", 9000, ""},
-      {{"--root", "--host", "x:9000"}, 443, "x", 9000, "--host"},  // a value is looked at too
-      {{"--root", "/games/X-Plane 12"}, 443, "", 443, "/games/X-Plane 12"},
-      {{"--root", ""}, 443, "", 443, ""},
-      {{"status", "--verbose", "--host", "q:81"}, 443, "q", 81, ""},
+      {"example.org:8443", 443, "example.org", 8443},
+      {"example.org", 443, "example.org", 443},
+      {":70000", 443, "", 443},
+      {"h:0", 443, "h", 443},
+      {"h:65535", 443, "h", 65535},
+      {"h:port", 8080, "h", 443},     // not a number reads as 0
+      {"a:b:c", 8080, "a:b:c", 8080},  // two colons: all host, port kept
+      {"", 443, "", 443},             // empty host changes nothing
   };
   for (const auto& c : cases) {
     tl::resetApp();
     g_app.port = c.portBefore;
-    std::vector<std::string> store = {"taxilume"};
-    store.insert(store.end(), c.args.begin(), c.args.end());
-    std::vector<char*> argv;
-    for (auto& s : store) argv.push_back(s.data());
-    scanCommandLine(static_cast<int>(argv.size()), argv.data());
-    std::string what;
-    for (const auto& a : c.args) what += "[" + a + "]";
-    EXPECT_EQ(g_app.host, c.host.empty() ? std::string(lumo::kDefaultHost) : c.host) << what;
-    EXPECT_EQ(g_app.port, c.port) << what;
-    EXPECT_EQ(g_app.root, c.root) << what;
+    takeHostOption(c.value);
+    EXPECT_EQ(g_app.host, c.host.empty() ? std::string(lumo::kDefaultHost) : c.host) << c.value;
+    EXPECT_EQ(g_app.port, c.port) << c.value;
   }
+  tl::resetApp();
+  takeRootOption("/games/X-Plane 12");
+  EXPECT_EQ(g_app.root, "/games/X-Plane 12");
+  takeRootOption("");
+  EXPECT_EQ(g_app.root, "/games/X-Plane 12");
 }
 
 TEST_F(StateTest, LogKeepsTheNewest400LinesAndEchoesEveryLine) {

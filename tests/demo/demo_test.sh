@@ -13,7 +13,7 @@
 #       X-Plane: the stand-in comes up and the launcher closes by itself.
 #
 # BUILD: the build folder (programs, and where the screenshot is left:
-# BUILD/tests/demo/demo-<way>.png). WMCLOSE: the close-request helper.
+# BUILD/tests/demo/demo-<way>.png, or in $TAXILUME_DEMO_SHOTS when set). WMCLOSE: the close-request helper.
 # Exit status 0 pass, 1 fail, 77 skip (no Xvfb, xdotool or import).
 set -uo pipefail
 
@@ -118,8 +118,9 @@ press() {
   "$@"
 }
 shot() {
-  mkdir -p "$BUILD/tests/demo"
-  local png="$BUILD/tests/demo/demo-$WAY.png"
+  local dir=${TAXILUME_DEMO_SHOTS:-$BUILD/tests/demo}
+  mkdir -p "$dir"
+  local png="$dir/demo-$WAY.png"
   import -window "$WIN" "$png" || fail "import could not take a screenshot"
   # A frame that drew nothing (black, or one colour) has a handful of colours.
   local colours; colours=$(identify -format '%k' "$png")
@@ -132,7 +133,7 @@ suppressed_and_idle() { final_mark && idle; }
 no_backup() { [ ! -e "$1.taxilume-orig" ] && idle; }
 all_original() {
   [ -z "$(find "$XP" -name '*.taxilume-*' -print -quit)" ] && idle &&
-    cmp -s "$XP/Global Scenery/Global Airports/Earth nav data/apt.dat" "$PROJECT/../shared/data/sample-global-apt.dat"
+    cmp -s "$XP/Global Scenery/Global Airports/Earth nav data/apt.dat" "$PROJECT/tests/data/sample-global-apt.dat"
 }
 installed() { [ "$(cat "$XP/Resources/plugins/Taxilume/version.txt" 2>/dev/null)" = 1.2.0 ]; }
 # The stand-in may come and go within one poll (the launcher closes at once

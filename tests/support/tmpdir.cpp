@@ -55,8 +55,10 @@ void writeFile(const std::string& path, const std::string& bytes) {
   if (!out) ADD_FAILURE() << "cannot write " << path;
 }
 
-std::string testData(const std::string& name) { return std::string(TL_TEST_DATA) + "/" + name; }
-std::string sharedData(const std::string& name) { return std::string(TL_SHARED_DATA) + "/" + name; }
+std::string testData(const std::string& name) {
+  const char* other = std::getenv("TAXILUME_TEST_DATA");
+  return std::string(other && *other ? other : TL_TEST_DATA) + "/" + name;
+}
 std::string buildDir() { return TL_BUILD_DIR; }
 
 }  // namespace tl

@@ -29,10 +29,10 @@ class TempDir {
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& bytes);  // creates parent folders
 
-// tests/data/<name>
+// tests/data/<name>: of this project, or of the folder that
+// TAXILUME_TEST_DATA names (a copy of the project that runs this build's
+// tests against its own data)
 std::string testData(const std::string& name);
-// ../shared/data/<name> beside the project (may be absent)
-std::string sharedData(const std::string& name);
 // the build folder (for screenshots and other artefacts a person may look at)
 std::string buildDir();
 

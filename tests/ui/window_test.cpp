@@ -19,6 +19,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "host/selfupdate.h"
 #include "support/tmpdir.h"
 #include "tools/devserver/devserver.h"
 #include "xsession.h"
@@ -51,7 +52,7 @@ bool onPath(const std::string& tool) {
 // The header lines of the sample (licence on line 2), the blocks of the
 // given airports, and the closing "99".
 std::string slice(const std::vector<std::string>& codes) {
-  std::ifstream in(tl::sharedData("sample-global-apt.dat"), std::ios::binary);
+  std::ifstream in(tl::testData("sample-global-apt.dat"), std::ios::binary);
   std::string line, out, header;
   bool keep = false;
   int n = 0;
@@ -92,7 +93,6 @@ struct Fixture {
   // false with a reason when the machine cannot run the window
   bool setUp(std::string& why, const FolderSetup& set = FolderSetup()) {
     if (kLauncher.empty() || !have(kLauncher)) return why = "launcher not built", false;
-    if (!have(tl::sharedData("sample-global-apt.dat"))) return why = "no sample airport data", false;
     if (!onPath("xdotool") || !onPath("import")) return why = "xdotool or imagemagick missing", false;
 
     xp = tmp / (set.xpParent + "X-Plane 12/");
@@ -609,6 +609,82 @@ TEST(Window, WithoutADisplayTheLauncherSaysSoAndFails) {
   EXPECT_EQ(status, 1);
   const std::string text = tl::readFile(out);
   EXPECT_NE(text.find("Taxilume Launcher: no display - GLFW would not start.\n"), std::string::npos) << text;
+}
+
+// What the command line answers by itself never needs a display: no window
+// is tried (that would fail here with "no display").
+TEST(Window, HelpVersionAndUsageErrorsOpenNoWindow) {
+  if (kLauncher.empty() || !have(kLauncher)) GTEST_SKIP() << "launcher not built";
+  tl::TempDir tmp;
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string start;  // what the output starts with
+  };
+  const std::string usage = "usage: taxilume-launcher [--root DIR] [--host HOST[:PORT]]\n";
+  const std::vector<Case> cases = {
+      {{"--version"}, 0, std::string(lumo::kLauncherVersion) + "\n"},
+      {{"--help"}, 0, usage},
+      {{"-h", "--root", tmp / "nowhere"}, 0, usage},
+      {{"--rot", tmp.path()}, 2, "taxilume-launcher: unknown option --rot\n" + usage},
+      {{"--root"}, 2, "taxilume-launcher: --root needs the X-Plane 12 folder\n" + usage},
+      {{"--host=127.0.0.1:1", "scenery"}, 2, "taxilume-launcher: unexpected argument scenery\n" + usage},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    tl::Child child;
+    std::string why;
+    const std::string out = tmp / ("out" + std::to_string(++n));
+    std::vector<std::string> argv = {kLauncher};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    ASSERT_TRUE(child.start(argv,
+                            {"DISPLAY=:59999", "WAYLAND_DISPLAY=", "HOME=" + tmp.path(),
+                             "XDG_CONFIG_HOME=" + (tmp / "cfg"), "TMPDIR=" + tmp.path() + "/", Fixture::asanOptions()},
+                            out, why))
+        << why;
+    int status = -1;
+    ASSERT_TRUE(child.wait(kSlow, status));
+    const std::string text = tl::readFile(out);
+    EXPECT_EQ(status, c.status) << c.args[0] << "\n" << text;
+    EXPECT_EQ(text.rfind(c.start, 0), 0u) << c.args[0] << "\n" << text;
+    if (c.args[0] == "--version") {
+      EXPECT_EQ(text, c.start) << "the version and nothing else";
+    }
+  }
+  EXPECT_FALSE(fs::exists(tmp / "cfg")) << "nothing started: no configuration written";
+}
+
+// A --root that is not X-Plane: the window opens as when X-Plane was not
+// found, offers Browse, and neither makes that folder nor remembers it.
+TEST(Window, ARootThatIsNotXPlaneOpensAsNotFound) {
+  if (kLauncher.empty() || !have(kLauncher)) GTEST_SKIP() << "launcher not built";
+  tl::XServer x;
+  NEED_X(x);
+  tl::TempDir tmp;
+  const std::string typo = tmp / "X-Plane 21";
+  const std::string map = tmp / "ui.map", out = tmp / "out";
+  fs::create_directories(tmp / "home");
+  fs::create_directories(tmp / "t");
+  tl::Child launcher;
+  std::string why;
+  // Port 1 on loopback: the start-up check fails at once, as with no server.
+  ASSERT_TRUE(launcher.start({kLauncher, "--root", typo, "--host", "127.0.0.1:1"},
+                             {"DISPLAY=" + x.display(), "HOME=" + (tmp / "home"), "XDG_CONFIG_HOME=" + (tmp / "cfg"),
+                              "TMPDIR=" + (tmp / "t") + "/", "TAXILUME_UI_MAP=" + map, "LC_ALL=C",
+                              Fixture::asanOptions()},
+                             out, why))
+      << why;
+  const unsigned long win = tl::findWindow(x.display(), "Taxilume Launcher", kSlow);
+  ASSERT_NE(win, 0u) << tl::readFile(out);
+  tl::Rect r;
+  EXPECT_TRUE(tl::waitForWidget(map, "row:X-Plane:not found", r, kSlow)) << tl::readFile(out);
+  EXPECT_TRUE(tl::waitForWidget(map, "Browse...", r, kSlow));
+  ASSERT_TRUE(tl::requestClose(x.display(), win));
+  int status = -1;
+  ASSERT_TRUE(launcher.wait(kSlow, status));
+  EXPECT_EQ(status, 0);
+  EXPECT_FALSE(fs::exists(typo));
+  EXPECT_FALSE(fs::exists(tmp / "cfg/Taxilume/xproot.txt"));
 }
 
 }  // namespace

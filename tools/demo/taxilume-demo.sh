@@ -28,7 +28,7 @@ set -euo pipefail
 
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 PROJECT=$(cd "$HERE/../.." && pwd)
-SAMPLE="$PROJECT/../shared/data/sample-global-apt.dat"
+SAMPLE="$PROJECT/tests/data/sample-global-apt.dat"   # 12 real airports, shipped with the project
 PLUGIN_VERSION=1.2.0
 LAUNCHER_VERSION=1.0.1     # what the launcher calls itself: publishing it means "no update"
 PACK_PUBLISHER="Demo Studio"
@@ -113,7 +113,7 @@ LAUNCHER=$(find_program taxilume-launcher)
 SERVER=$(find_program taxilume-devserver)
 [ -n "$LAUNCHER" ] || die "taxilume-launcher is not built in $BUILD"
 [ -n "$SERVER" ] || die "taxilume-devserver is not built in $BUILD"
-[ -f "$SAMPLE" ] || die "the sample airports are missing: $SAMPLE"
+[ -f "$SAMPLE" ] || die "the sample airports are missing: $SAMPLE (they come with the project: is the clone complete?)"
 command -v zip >/dev/null || die "zip is missing (make deps installs it)"
 CC=${CC:-cc}
 command -v "$CC" >/dev/null || die "no C compiler ($CC) for the stand-in simulator"
