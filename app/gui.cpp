@@ -20,12 +20,14 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <thread>
 
 #include "app/check.h"
 #include "app/startup.h"
 #include "app/state.h"
+#include "host/selfupdate.h"
 #include "ui/probe.h"
 #include "ui/window.h"
 #include "ui/winrules.h"
@@ -217,6 +219,12 @@ void frameLoop(ImFont* heading) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Asked by the build that downloaded this one, before it is put in place:
+  // answer before anything else can fail or wait.
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("%s\n", lumo::kLauncherVersion);
+    return 0;
+  }
   const int early = startupCore(argc, argv);
   if (early != kStartupGoOn) return early;
 

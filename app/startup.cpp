@@ -46,7 +46,12 @@ void sweepLeftovers(std::string old) {
 int startupCore(int argc, char** argv) {
   scanCommandLine(argc, argv);
 
-  if (!lumo::acquireSingleLock()) {
+  std::string lockError;
+  if (!lumo::acquireSingleLock(lockError)) {
+    if (!lockError.empty()) {
+      std::fprintf(stderr, "Taxilume Launcher cannot start: %s\n", lockError.c_str());
+      return 1;
+    }
     std::fputs("Taxilume Launcher is already running.\n", stderr);
     return 0;
   }
