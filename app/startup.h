@@ -10,7 +10,9 @@
 //
 // Returns kStartupGoOn when the caller should go on; otherwise the exit status
 // to end with (0: another launcher holds the lock, after the message
-// "Taxilume Launcher is already running.\n" on standard error).
+// "Taxilume Launcher is already running.\n" on standard error; 1: the lock
+// file could not be opened, after "Taxilume Launcher cannot start: " and
+// the reason).
 #pragma once
 
 constexpr int kStartupGoOn = -1;
