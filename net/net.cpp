@@ -108,17 +108,20 @@ bool plainLocation(const std::string& s) {
 }  // namespace
 
 std::string url(const std::string& host, int port, const std::string& path) {
+  // libcurl builds the part up to the path (it refuses a host with "@",
+  // "/" or blanks in it); the path is appended as given - libcurl would
+  // rewrite its escapes - after a "/", so nothing in it can reach back into
+  // the host or the port.
   UrlHandle u(curl_url());
   if (!u) return {};
-  const size_t q = path.find('?');
-  const std::string p = path.substr(0, q), query = q == std::string::npos ? std::string() : path.substr(q + 1);
   bool ok = curl_url_set(u.get(), CURLUPART_SCHEME, port == 443 ? "https" : "http", 0) == CURLUE_OK &&
-            curl_url_set(u.get(), CURLUPART_HOST, host.c_str(), 0) == CURLUE_OK &&
-            curl_url_set(u.get(), CURLUPART_PATH, p.empty() ? "/" : p.c_str(), 0) == CURLUE_OK;
+            curl_url_set(u.get(), CURLUPART_HOST, host.c_str(), 0) == CURLUE_OK;
   if (ok && port != 80 && port != 443)
     ok = curl_url_set(u.get(), CURLUPART_PORT, std::to_string(port).c_str(), 0) == CURLUE_OK;
-  if (ok && q != std::string::npos) ok = curl_url_set(u.get(), CURLUPART_QUERY, query.c_str(), 0) == CURLUE_OK;
-  return ok ? part(u.get(), CURLUPART_URL) : std::string();
+  std::string base = ok ? part(u.get(), CURLUPART_URL) : std::string();
+  if (base.empty()) return {};
+  if (base.back() == '/') base.pop_back();
+  return base + (path.empty() || path[0] != '/' ? "/" : "") + path;
 }
 
 bool publishedPath(const std::string& published, const std::string& host, int port, const std::string& home,

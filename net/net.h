@@ -8,9 +8,10 @@
 //
 // The URL is "https://" for port 443 and "http://" otherwise, then the host
 // as given, then ":" + port unless the port is 80 or 443, then the path
-// (query included). Scheme, host, port and path are set as separate parts
-// of the URL, so no path - whatever the server published - can name another
-// host or port. Port 443 verifies the peer and host against the system's
+// (query included), after a "/" when it does not begin with one. libcurl's
+// URL API makes the part before the path, and a path always follows a "/",
+// so no path - whatever the server published - can name another host or
+// port. Port 443 verifies the peer and host against the system's
 // certificate store; no other port uses TLS. Redirects are not followed.
 //
 // Failure: every operation returns true only when the transfer completed and
@@ -56,7 +57,7 @@ extern const Limits kDocumentLimits;  // get, getCond
 extern const Limits kDownloadLimits;  // download
 
 // The URL a request goes to (the rule above); empty when libcurl will not
-// take the host or the path.
+// take the host.
 std::string url(const std::string& host, int port, const std::string& path);
 
 // The one test of a download location the server published (a release's

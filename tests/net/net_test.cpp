@@ -58,6 +58,8 @@ TEST(NetUrl, PortDecidesSchemeAndWhetherItIsWritten) {
   for (const auto& c : cases) EXPECT_EQ(net::url("h.example", c.port, "/p?q=1"), c.want) << c.port;
   // Whatever the path holds, it stays the path.
   EXPECT_EQ(net::url("h.example", 8080, "@other:9/x"), "http://h.example:8080/@other:9/x");
+  EXPECT_EQ(net::url("h.example", 8080, "/a%2Fb?q=%2E"), "http://h.example:8080/a%2Fb?q=%2E");
+  EXPECT_EQ(net::url("other@h.example", 8080, "/x"), "") << "libcurl refuses such a host";
   EXPECT_EQ(net::url("h.example", 443, ".evil.example/x"), "https://h.example/.evil.example/x");
 }
 
