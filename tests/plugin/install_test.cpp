@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <filesystem>
@@ -374,6 +375,48 @@ TEST_F(Install, PackagesThatWouldFillTheDiskAreRefused) {
       EXPECT_TRUE(tree(temp).empty()) << c.what << ": nothing is left behind";
     }
   }
+}
+
+// A temporary folder on a small file system of its own (root only: it is a
+// real mount), unmounted however the test ends.
+struct SmallDisk {
+  std::string dir;
+  bool mounted = false;
+  SmallDisk(const std::string& at, const std::string& size) : dir(at) {
+    fs::create_directories(dir);
+    if (::geteuid() != 0) return;
+    int status = 0;
+    tl::runOutput({"/bin/mount", "-t", "tmpfs", "-o", "size=" + size, "tmpfs", dir}, &status);
+    mounted = status == 0;
+  }
+  ~SmallDisk() {
+    if (mounted) tl::runOutput({"/bin/umount", dir});
+  }
+};
+
+// A full disk is named as the cause, and nothing is left on it.
+TEST_F(Install, NoRoomIsSaidAsSuch) {
+  json big = goodPackage("big");
+  big.push_back(entry("Taxilume/big.bin", "", 6 << 20));  // stored: 6 MB on the wire and unpacked
+  const std::string url = serveZip("big.zip", big);
+  {
+    SmallDisk disk(tmp / "small", "4m");
+    if (!disk.mounted) GTEST_SKIP() << "needs root to mount a small file system";
+    env.set("TMPDIR", disk.dir);
+    EXPECT_FALSE(install("7.0", url));
+    EXPECT_EQ(error, "no space left in " + disk.dir + "/ for the download");
+    EXPECT_TRUE(tree(disk.dir).empty());
+  }
+  {
+    SmallDisk disk(tmp / "small2", "12m");
+    ASSERT_TRUE(disk.mounted);
+    env.set("TMPDIR", disk.dir);
+    EXPECT_FALSE(install("7.0", url));
+    EXPECT_EQ(error.rfind("no space left in " + disk.dir + "/Taxilume-7.0-stage for the package: it unpacks to 7 MB, ", 0), 0u)
+        << error;
+    EXPECT_TRUE(tree(disk.dir).empty());
+  }
+  EXPECT_FALSE(fs::exists(lumo::xplPath(pluginDir)));
 }
 
 // Many files, each lying within the largest size declared: the whole is
