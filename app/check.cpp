@@ -10,6 +10,7 @@
 #include "host/paths.h"
 #include "host/selfupdate.h"
 #include "host/xplane.h"
+#include "net/text.h"
 #include "packs/scan.h"
 #include "plugin/install.h"
 #include "scenery/state.h"
@@ -21,7 +22,7 @@ namespace {
 
 std::string mapsLine(const lumo::Geometry& maps) {
   return "Database: " + std::to_string(maps.airports.size()) + " airport(s), " + std::to_string(maps.barCount) +
-         " bar(s), " + std::to_string(maps.variantCount) + " add-on map(s)  [rev " + maps.rev + "]";
+         " bar(s), " + std::to_string(maps.variantCount) + " add-on map(s)  [rev " + net::printable(maps.rev, 64) + "]";
 }
 
 }  // namespace

@@ -69,7 +69,12 @@ int startupCore(const lumo::CommandLine& cl, bool* rootRefused, bool (*raiseRunn
     return 0;
   }
 
-  if (!lumo::acquireSingleLock()) {
+  std::string lockError;
+  if (!lumo::acquireSingleLock(lockError)) {
+    if (!lockError.empty()) {
+      std::fprintf(stderr, "Taxilume Launcher cannot start: %s\n", lockError.c_str());
+      return 1;
+    }
     std::fputs("Taxilume Launcher is already running.\n", stderr);
     return 0;
   }

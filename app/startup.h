@@ -15,7 +15,9 @@
 //
 // Returns kStartupGoOn when the caller should go on; otherwise the exit status
 // to end with (0: another launcher holds the lock, after the message
-// "Taxilume Launcher is already running.\n" on standard error).
+// "Taxilume Launcher is already running.\n" on standard error; 1: the lock
+// file could not be opened, after "Taxilume Launcher cannot start: " and
+// the reason).
 //
 // raiseRunning, when given, is tried right after the command-line scan: a
 // front end that can bring an already running launcher to the front returns

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "app/check.h"
+#include "net/text.h"
 
 App g_app;
 NextStepWords g_words;
@@ -61,7 +62,10 @@ void App::say(const std::string& line) {
   sayLocked(line);
 }
 
-void App::sayLocked(const std::string& line) {
+void App::sayLocked(const std::string& text) {
+  // Lines carry server text (revisions, versions, paths, names): a line
+  // break in it must not start a line of the server's choosing.
+  const std::string line = net::printable(text, kLogLineMax);
   log.push_back(line);
   if (log.size() > kLogCap) log.erase(log.begin());
   if (g_echo) g_echo(line);

@@ -50,6 +50,8 @@ constexpr Rgba C_AMBER = rgb255(236, 166, 60);  // attention state
 
 // The most lines the log keeps; the oldest goes first.
 constexpr std::size_t kLogCap = 400;
+// Longest log line kept; every line is also made printable on the way in.
+constexpr std::size_t kLogLineMax = 2000;
 
 class App {
  public:

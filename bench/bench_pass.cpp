@@ -211,7 +211,8 @@ int main(int argc, char** argv) {
     lumo::PassShared shared;
     shared.host = "127.0.0.1";
     shared.port = server.port();
-    lumo::fetchOrvelAirports(shared.host, shared.port, shared.orvelAirports, shared.orvelPairs, err);
+    if (!lumo::fetchOrvelAirports(shared.host, shared.port, shared.orvelAirports, shared.orvelPairs, err))
+      std::fprintf(stderr, "orvel airports: %s\n", err.c_str());
     lumo::FileChoice choice;
     const lumo::PackIndex none;
     std::set<std::string> pending;

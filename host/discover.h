@@ -29,7 +29,7 @@ constexpr const char* kNothingProbed =
 // The root to use: explicitRoot (--root) as given with slashes and a trailing
 // "/", unchecked; else the first source that yields an X-Plane folder. Empty
 // when none did. Empties and refills findRootProbed().
-std::string findRoot(const std::string& explicitRoot);
+[[nodiscard]] std::string findRoot(const std::string& explicitRoot);
 // The places the last findRoot examined, one line each ("beside the launcher:
 // ...", "remembered (...)", "X-Plane's install record: ...", "Steam library:
 // ..."). One list per process.
@@ -37,7 +37,7 @@ std::vector<std::string>& findRootProbed();
 
 // folder holds "Resources/version.txt", "X-Plane.exe", "X-Plane.app" or
 // "X-Plane-x86_64" (file or folder).
-bool looksLikeXPlane(const std::string& folder);
+[[nodiscard]] bool looksLikeXPlane(const std::string& folder);
 
 // Appends the Steam root candidate (when it exists and is not listed yet)
 // and then the library folders its steamapps/libraryfolders.vdf names, each
@@ -46,7 +46,7 @@ void addSteamRoot(const std::string& candidate, std::vector<std::string>& roots)
 
 // path resolved weakly canonically, with slashes and a trailing "/"; path
 // unchanged when that fails; empty for empty.
-std::string canonicalRoot(const std::string& path);
+[[nodiscard]] std::string canonicalRoot(const std::string& path);
 
 // Writes root, exactly, to configDir() + "/xproot.txt". Errors are ignored.
 void rememberRoot(const std::string& root);
@@ -54,6 +54,6 @@ void rememberRoot(const std::string& root);
 // Runs zenity, else kdialog, and returns the picked folder with a trailing
 // "/", or empty (cancelled, or no picker). When neither could be run and
 // error is given, *error receives a message for the log.
-std::string browseForRoot(std::string* error = nullptr);
+[[nodiscard]] std::string browseForRoot(std::string* error = nullptr);
 
 }  // namespace lumo

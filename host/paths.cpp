@@ -2,15 +2,19 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -96,18 +100,36 @@ std::string configDir() {
   return {};
 }
 
-bool acquireSingleLock() {
-  const std::string path = tempDir() + "taxilume-launcher.lock";
+std::string lockPath() {
+  const std::string runtime = envValue("XDG_RUNTIME_DIR");
+  if (!runtime.empty()) return withSlash(slashes(runtime)) + "taxilume-launcher.lock";
+  return tempDir() + "taxilume-launcher-" + std::to_string(static_cast<unsigned long>(getuid())) + ".lock";
+}
+
+bool acquireSingleLock(std::string& error) {
+  const std::string path = lockPath();
   for (int attempt = 0; attempt < 24; ++attempt) {
     // O_CLOEXEC: X-Plane and the archive tools must not inherit the lock,
-    // or a launched simulator would keep the next launcher out.
-    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd >= 0) {
-      if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;  // fd stays open for the process's life
-      close(fd);
+    // or a launched simulator would keep the next launcher out. O_NOFOLLOW:
+    // a link planted in a shared folder is not a lock file.
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+      // Not "already running": waiting would not help and would mislead.
+      error = "could not open the lock file " + path + ": " + std::strerror(errno);
+      return false;
     }
+    struct stat st;
+    if (fstat(fd, &st) != 0 || st.st_uid != getuid()) {
+      // Someone else's file under our name could be held to keep us out.
+      close(fd);
+      error = "could not open the lock file " + path + ": it belongs to another user";
+      return false;
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;  // fd stays open for the process's life
+    close(fd);
     usleep(500 * 1000);
   }
+  error.clear();
   return false;
 }
 
@@ -137,13 +159,58 @@ bool simRunning(const std::string& prefix) {
   return found;
 }
 
-bool runQuiet(const std::vector<std::string>& argv, int& exitCode) {
-  if (argv.empty()) return false;
+namespace {
+
+std::vector<char*> argPointers(const std::vector<std::string>& argv) {
   std::vector<char*> args;
   args.reserve(argv.size() + 1);
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
+  return args;
+}
 
+// Waits for pid, retrying when a signal interrupts; its exit status, 1 when
+// a signal ended it or the status is lost (someone else reaped it: count it
+// as failed so the caller tries its next option).
+int reap(pid_t pid) {
+  int status = 0;
+  pid_t w;
+  do {
+    w = waitpid(pid, &status, 0);
+  } while (w < 0 && errno == EINTR);
+  if (w < 0) return 1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+}
+
+// Polls pid every 5 ms until it ends (true, its status in exitCode) or
+// stop() answers true (killed; false).
+bool waitOrStop(pid_t pid, const std::function<bool()>& stop, int& exitCode) {
+  for (;;) {
+    int status = 0;
+    const pid_t w = waitpid(pid, &status, WNOHANG);
+    if (w == pid) {
+      exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+      return true;
+    }
+    if (w < 0 && errno != EINTR) {
+      exitCode = 1;
+      return true;
+    }
+    if (stop && stop()) {
+      kill(pid, SIGKILL);
+      (void)reap(pid);  // killed by us: its status says nothing
+      exitCode = 1;
+      return false;
+    }
+    usleep(5 * 1000);
+  }
+}
+
+}  // namespace
+
+bool runQuiet(const std::vector<std::string>& argv, int& exitCode) {
+  if (argv.empty()) return false;
+  std::vector<char*> args = argPointers(argv);
   posix_spawn_file_actions_t actions;
   if (posix_spawn_file_actions_init(&actions) != 0) return false;
   posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
@@ -152,20 +219,116 @@ bool runQuiet(const std::vector<std::string>& argv, int& exitCode) {
   const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) return false;
-
-  int status = 0;
-  pid_t w;
-  do {
-    w = waitpid(pid, &status, 0);
-  } while (w < 0 && errno == EINTR);
-  if (w < 0) {
-    // The child ran but its status is lost (someone else reaped it): count
-    // it as failed so the caller tries its next option.
-    exitCode = 1;
-    return true;
-  }
-  exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+  exitCode = reap(pid);
   return true;
+}
+
+bool runQuietCapped(const std::vector<std::string>& argv, unsigned long long maxFileBytes,
+                    const std::function<bool()>& keepGoing, int& exitCode) {
+  if (argv.empty()) return false;
+  std::vector<char*> args = argPointers(argv);
+  // Everything the child needs is made before fork: between fork and exec
+  // only system calls are safe in a threaded process.
+  const int devNull = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (devNull < 0) return false;
+  int report[2];  // the child writes errno here when exec fails
+  if (pipe2(report, O_CLOEXEC) != 0) {
+    close(devNull);
+    return false;
+  }
+  const rlimit fsize{static_cast<rlim_t>(maxFileBytes), static_cast<rlim_t>(maxFileBytes)};
+  const rlimit noCore{0, 0};
+  const pid_t pid = fork();
+  if (pid < 0) {
+    close(devNull);
+    close(report[0]);
+    close(report[1]);
+    return false;
+  }
+  if (pid == 0) {
+    // Past the limit a write fails with EFBIG instead of ending the tool
+    // with SIGXFSZ (and a core file), so it reports and exits.
+    signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &fsize);
+    setrlimit(RLIMIT_CORE, &noCore);
+    dup2(devNull, STDOUT_FILENO);
+    dup2(devNull, STDERR_FILENO);
+    execvp(args[0], args.data());
+    const int err = errno;
+    (void)!write(report[1], &err, sizeof err);
+    _exit(127);
+  }
+  close(devNull);
+  close(report[1]);
+  int err = 0;
+  ssize_t n;
+  do {
+    n = read(report[0], &err, sizeof err);
+  } while (n < 0 && errno == EINTR);
+  close(report[0]);
+  if (n == static_cast<ssize_t>(sizeof err)) {
+    (void)reap(pid);  // it never ran the program; only the zombie is left
+    return false;
+  }
+  const std::function<bool()> stop = keepGoing ? std::function<bool()>([&] { return !keepGoing(); })
+                                               : std::function<bool()>();
+  (void)waitOrStop(pid, stop, exitCode);  // a killed child has exit status 1, which is all callers need
+  return true;
+}
+
+bool runOutput(const std::vector<std::string>& argv, int timeoutMs, std::size_t maxOut, std::string& out,
+               int& exitCode) {
+  out.clear();
+  if (argv.empty()) return false;
+  std::vector<char*> args = argPointers(argv);
+  int pipeFds[2];
+  if (pipe2(pipeFds, O_CLOEXEC) != 0) return false;
+  posix_spawn_file_actions_t actions;
+  if (posix_spawn_file_actions_init(&actions) != 0) {
+    close(pipeFds[0]);
+    close(pipeFds[1]);
+    return false;
+  }
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  pid_t pid = 0;
+  const int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(pipeFds[1]);
+  if (rc != 0) {
+    close(pipeFds[0]);
+    return false;
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  const auto msLeft = [&] {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+  };
+  // Read until end of file (the child and anything it left running closed
+  // the pipe) or the time is up; output past maxOut is read and dropped.
+  bool timedOut = false;
+  for (;;) {
+    pollfd p{pipeFds[0], POLLIN, 0};
+    const int ready = poll(&p, 1, msLeft());
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) {
+      timedOut = true;
+      break;
+    }
+    char buf[4096];
+    const ssize_t n = read(pipeFds[0], buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    if (out.size() < maxOut) out.append(buf, std::min(static_cast<std::size_t>(n), maxOut - out.size()));
+  }
+  close(pipeFds[0]);
+  if (timedOut) {
+    kill(pid, SIGKILL);
+    exitCode = reap(pid);
+    return false;
+  }
+  return waitOrStop(pid, [&] { return msLeft() == 0; }, exitCode);
 }
 
 bool loadQuitRestore() {

@@ -12,12 +12,15 @@
 // may be called from any thread at any time.
 //
 // Failure: nothing here throws or logs. acquireSingleLock answers false when
-// the lock could not be had; simRunning answers false when /proc cannot be
-// read; runQuiet reports only whether the child could be started, and the
-// caller judges its exit status. An unknown configuration folder means
+// the lock could not be had, with an error text when that was not because
+// another launcher holds it; simRunning answers false when /proc cannot be
+// read; the run functions report only whether the child could be started
+// (and ended by itself), and the caller judges its exit status. An unknown configuration folder means
 // nothing is saved and the defaults apply.
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -37,29 +40,53 @@ std::string tempDir();
 // database's home + "/.config/Taxilume", else empty. Not created here.
 std::string configDir();
 
-// Takes the advisory lock on tempDir() + "taxilume-launcher.lock": up to 24
+// The single-instance lock file, one per user: $XDG_RUNTIME_DIR (a folder of
+// this user's alone) + "/taxilume-launcher.lock" when that is set, else
+// tempDir() + "taxilume-launcher-" + the user id + ".lock". One name for
+// everyone in a shared /tmp would let one user's file keep the next out.
+std::string lockPath();
+
+// Takes the advisory lock on lockPath(), creating the file 0600: up to 24
 // attempts 500 ms apart. True: this process holds it until it ends (the
-// descriptor is kept open on purpose).
-bool acquireSingleLock();
+// descriptor is kept open on purpose). False with `error` empty: another
+// launcher of this user holds it. False with `error` set, at once: the file
+// cannot be opened, or it belongs to someone else ("could not open the lock
+// file ...: <reason>").
+[[nodiscard]] bool acquireSingleLock(std::string& error);
 
 // True when another process runs an executable whose path (slashes,
 // ASCII-lower-cased) is longer than prefix and starts with it. Callers pass
 // the X-Plane root, lower-cased the same way, so any program running from
 // inside that folder counts. The calling process never counts.
-bool simRunning(const std::string& prefix);
+[[nodiscard]] bool simRunning(const std::string& prefix);
 
 // Runs argv (argv[0] looked up on the search path, no shell) with stdout and
 // stderr on /dev/null, and waits for it. False when it could not be started
 // (exitCode untouched); otherwise true with its exit status in exitCode, 1
 // when a signal ended it.
-bool runQuiet(const std::vector<std::string>& argv, int& exitCode);
+[[nodiscard]] bool runQuiet(const std::vector<std::string>& argv, int& exitCode);
+
+// runQuiet for a child that writes what it was given (an archive tool): no
+// file it writes may grow past maxFileBytes (a write beyond fails as on a
+// full disk), and `keepGoing`, when set, is asked every 5 ms while it runs;
+// when it answers false the child is killed and its exit status is 1.
+[[nodiscard]] bool runQuietCapped(const std::vector<std::string>& argv, unsigned long long maxFileBytes,
+                                  const std::function<bool()>& keepGoing, int& exitCode);
+
+// Runs the program at argv[0] (a path; no search) with stdin and stderr on
+// /dev/null and collects at most maxOut bytes of its standard output. True
+// when it started and ended by itself within timeoutMs, with its exit status
+// (1 when a signal ended it) and output; false when it could not be started
+// or was killed at the time limit.
+[[nodiscard]] bool runOutput(const std::vector<std::string>& argv, int timeoutMs, std::size_t maxOut,
+                             std::string& out, int& exitCode);
 
 // Writes all of bytes to a fresh file at path with the given mode, flushed to
 // disk. Whatever stood there is removed first and the file is created
 // exclusively without following links, so a link planted in a shared folder
 // (the temporary folder) is never written through. False on any failure; a
 // partial file may then remain and is the caller's to remove.
-bool writeFresh(const std::string& path, const std::string& bytes, unsigned mode);
+[[nodiscard]] bool writeFresh(const std::string& path, const std::string& bytes, unsigned mode);
 
 // The saved "Restore original scenery lights on X-Plane quit" choice:
 // configDir() + "/restore-on-quit.txt". Only a first line of exactly "0" or

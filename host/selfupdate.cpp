@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -11,6 +12,7 @@
 
 #include "host/paths.h"
 #include "net/net.h"
+#include "net/text.h"
 #include "server/api.h"
 
 namespace lumo {
@@ -32,6 +34,25 @@ std::vector<long> versionNumbers(const std::string& v) {
   }
   while (nums.size() < 3) nums.push_back(0);
   return nums;
+}
+
+// The folder the executable lies in, when this process may not create and
+// rename files there (an installation under /usr/local, say); else empty.
+std::string unwritableFolder(const std::string& self) {
+  const size_t slash = self.rfind('/');
+  const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : self.substr(0, slash);
+  return ::access(dir.c_str(), W_OK | X_OK) == 0 ? std::string() : dir;
+}
+
+// Said once per process: the start-up check runs again before every pass.
+std::atomic<bool> g_toldUnwritable{false};
+
+// The written build answers "--version" with exactly the published version.
+bool buildStarts(const std::string& path, const std::string& version) {
+  std::string out;
+  int code = -1;
+  if (!runOutput({path, "--version"}, kSelfCheckMs, 256, out, code) || code != 0) return false;
+  return out == version || out == version + "\n";
 }
 
 }  // namespace
@@ -79,24 +100,28 @@ bool selfUpdateAt(const std::string& self, const std::string& host, int port, co
     return false;
   }
 
-  std::string path = rel.url;
-  if (path.empty()) {
+  if (rel.url.empty()) {
     error = "the published launcher has no download";
     return false;
   }
-  if (path.compare(0, 4, "http") == 0) {
-    const size_t scheme = path.find("://");
-    const size_t slash = scheme == std::string::npos ? std::string::npos : path.find('/', scheme + 3);
-    if (slash == std::string::npos || path.find(kDefaultHost) == std::string::npos) {
-      error = std::string("the published launcher is not on ") + kDefaultHost;
-      return false;
-    }
-    path = path.substr(slash);
+  std::string path;
+  if (!net::publishedPath(rel.url, host, port, kDefaultHost, path)) {
+    error = std::string("the published launcher is not on ") + kDefaultHost;
+    return false;
   }
   if (path.find(kLauncherProduct) == std::string::npos) {
-    error = "the server answered with " + path + ", which is not a " + kLauncherProduct +
+    error = "the server answered with " + net::printable(path) + ", which is not a " + kLauncherProduct +
             " build - skipping the launcher update";
     return false;
+  }
+  // Downloading a build that cannot be put in place would only fail again
+  // at every start.
+  const std::string locked = self.empty() ? std::string() : unwritableFolder(self);
+  if (!locked.empty()) {
+    if (!g_toldUnwritable.exchange(true))
+      say(log, "   Launcher " + rel.version + " is out; this copy in " + locked +
+                   " cannot replace itself - update it with your package manager or with make install.");
+    return true;
   }
 
   say(log, "Launcher " + rel.version + " is out - updating...");
@@ -109,17 +134,18 @@ bool selfUpdateAt(const std::string& self, const std::string& host, int port, co
     error = "that download was not a program for this system";
     return false;
   }
-  if (!replaceSelfAt(self, body, error)) return false;
+  if (!replaceSelfAt(self, body, rel.version, error)) return false;
   updated = true;
   say(log, "Launcher updated to " + rel.version + " - restart it to pick it up.");
   return true;
 }
 
-bool replaceSelf(const std::string& bytes, std::string& error) {
-  return replaceSelfAt(selfPath(), bytes, error);
+bool replaceSelf(const std::string& bytes, const std::string& version, std::string& error) {
+  return replaceSelfAt(selfPath(), bytes, version, error);
 }
 
-bool replaceSelfAt(const std::string& self, const std::string& bytes, std::string& error) {
+bool replaceSelfAt(const std::string& self, const std::string& bytes, const std::string& version,
+                   std::string& error) {
   if (self.empty()) {
     error = "could not find my own path";
     return false;
@@ -132,6 +158,14 @@ bool replaceSelfAt(const std::string& self, const std::string& bytes, std::strin
   }
   struct stat st;
   if (::stat(fresh.c_str(), &st) == 0) ::chmod(fresh.c_str(), (st.st_mode & 07777) | 0111);
+  // Size and ELF header say nothing about a build cut short or made for
+  // another system; the user would be left with a launcher that does not
+  // start and files to rename by hand.
+  if (!buildStarts(fresh, version)) {
+    ::unlink(fresh.c_str());
+    error = "the downloaded launcher does not start - kept this one";
+    return false;
+  }
 
   if (::rename(self.c_str(), old.c_str()) != 0) {
     const std::string why = std::strerror(errno);
@@ -153,6 +187,7 @@ void sweepOldSelf() { sweepOldSelfAt(selfPath()); }
 
 void sweepOldSelfAt(const std::string& self) {
   if (self.empty()) return;
+  ::unlink((self + ".new").c_str());
   std::string name = self + ".old";
   while (::unlink(name.c_str()) == 0) name += ".old";
 }

@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <memory>
 #include <mutex>
 
 namespace net {
@@ -72,12 +73,86 @@ CURLcode request(const std::string& theUrl, std::string& out, int& status, bool 
 
 }  // namespace
 
+namespace {
+
+struct UrlFree {
+  void operator()(CURLU* u) const { curl_url_cleanup(u); }
+  void operator()(char* s) const { curl_free(s); }
+};
+using UrlHandle = std::unique_ptr<CURLU, UrlFree>;
+
+std::string lowerAscii(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return s;
+}
+
+std::string part(CURLU* u, CURLUPart which, unsigned flags = 0) {
+  char* raw = nullptr;
+  if (curl_url_get(u, which, &raw, flags) != CURLUE_OK || !raw) return {};
+  const std::unique_ptr<char, UrlFree> owned(raw);
+  return raw;
+}
+
+// Bytes that have no business in a published location: they would be
+// re-read differently by some URL parser or forge a line where shown.
+bool plainLocation(const std::string& s) {
+  if (s.empty() || s.size() > 2048) return false;
+  for (const char c : s) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (u <= 0x20 || u == 0x7f || c == '\\') return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 std::string url(const std::string& host, int port, const std::string& path) {
-  std::string u = port == 443 ? "https://" : "http://";
-  u += host;
-  if (port != 80 && port != 443) u += ":" + std::to_string(port);
-  u += path;
-  return u;
+  // libcurl builds the part up to the path (it refuses a host with "@",
+  // "/" or blanks in it); the path is appended as given - libcurl would
+  // rewrite its escapes - after a "/", so nothing in it can reach back into
+  // the host or the port.
+  UrlHandle u(curl_url());
+  if (!u) return {};
+  bool ok = curl_url_set(u.get(), CURLUPART_SCHEME, port == 443 ? "https" : "http", 0) == CURLUE_OK &&
+            curl_url_set(u.get(), CURLUPART_HOST, host.c_str(), 0) == CURLUE_OK;
+  if (ok && port != 80 && port != 443)
+    ok = curl_url_set(u.get(), CURLUPART_PORT, std::to_string(port).c_str(), 0) == CURLUE_OK;
+  std::string base = ok ? part(u.get(), CURLUPART_URL) : std::string();
+  if (base.empty()) return {};
+  if (base.back() == '/') base.pop_back();
+  return base + (path.empty() || path[0] != '/' ? "/" : "") + path;
+}
+
+bool publishedPath(const std::string& published, const std::string& host, int port, const std::string& home,
+                   std::string& path) {
+  if (!plainLocation(published)) return false;
+  if (published[0] == '/') {
+    if (published.size() > 1 && published[1] == '/') return false;  // "//other/x" names a host
+    path = published;
+    return true;
+  }
+  UrlHandle u(curl_url());
+  if (!u || curl_url_set(u.get(), CURLUPART_URL, published.c_str(), 0) != CURLUE_OK) return false;
+  char* user = nullptr;
+  if (curl_url_get(u.get(), CURLUPART_USER, &user, 0) == CURLUE_OK) {
+    curl_free(user);
+    return false;
+  }
+  const std::string scheme = lowerAscii(part(u.get(), CURLUPART_SCHEME));
+  const std::string onHost = lowerAscii(part(u.get(), CURLUPART_HOST));
+  const std::string onPort = part(u.get(), CURLUPART_PORT, CURLU_DEFAULT_PORT);
+  const bool ours = scheme == (port == 443 ? "https" : "http") && onHost == lowerAscii(host) &&
+                    onPort == std::to_string(port);
+  const bool home443 = scheme == "https" && onHost == lowerAscii(home) && onPort == "443";
+  if (!ours && !home443) return false;
+  std::string p = part(u.get(), CURLUPART_PATH);
+  const std::string query = part(u.get(), CURLUPART_QUERY);
+  if (!query.empty()) p += "?" + query;
+  // "https://home" with nothing after the host names no file.
+  if (p.empty() || p == "/" || !plainLocation(p) || (p.size() > 1 && p[1] == '/')) return false;
+  path = p;
+  return true;
 }
 
 bool fetch(const std::string& host, int port, const std::string& path, std::string& out,
@@ -90,6 +165,7 @@ bool fetch(const std::string& host, int port, const std::string& path, std::stri
   if (!g_curl) return false;
 
   const std::string theUrl = url(host, port, path);
+  if (theUrl.empty()) return false;
   bool capped = false;
   CURLcode rc = request(theUrl, out, status, false, limits, capped);
   // A kept-alive connection the server has closed meanwhile fails the first

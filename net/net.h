@@ -8,7 +8,10 @@
 //
 // The URL is "https://" for port 443 and "http://" otherwise, then the host
 // as given, then ":" + port unless the port is 80 or 443, then the path
-// (query included). Port 443 verifies the peer and host against the system's
+// (query included), after a "/" when it does not begin with one. libcurl's
+// URL API makes the part before the path, and a path always follows a "/",
+// so no path - whatever the server published - can name another host or
+// port. Port 443 verifies the peer and host against the system's
 // certificate store; no other port uses TLS. Redirects are not followed.
 //
 // Failure: every operation returns true only when the transfer completed and
@@ -53,22 +56,35 @@ struct Limits {
 extern const Limits kDocumentLimits;  // get, getCond
 extern const Limits kDownloadLimits;  // download
 
-// The URL a request goes to (the rule above).
+// The URL a request goes to (the rule above); empty when libcurl will not
+// take the host.
 std::string url(const std::string& host, int port, const std::string& path);
 
+// The one test of a download location the server published (a release's
+// "url"): the path, query included, to request from host:port. Accepted are
+// a path that begins with a single "/", and an absolute URL whose scheme,
+// host and port are those of host:port ("https" exactly for port 443) or
+// those of https://home:443, the product's own server; an absolute URL
+// gives only its path and query. Refused (false, `path` untouched): any
+// other text - a relative name ("@other:8080/x" would otherwise become the
+// user-info part of our URL), "//other/x", another host, scheme or port,
+// user-info, and control characters, blanks or backslashes anywhere.
+[[nodiscard]] bool publishedPath(const std::string& published, const std::string& host, int port,
+                                 const std::string& home, std::string& path);
+
 // GET a document.
-bool get(const std::string& host, int port, const std::string& path, std::string& out);
+[[nodiscard]] bool get(const std::string& host, int port, const std::string& path, std::string& out);
 // GET a document, reporting the status (304 for "unchanged", say).
-bool getCond(const std::string& host, int port, const std::string& path, std::string& out,
+[[nodiscard]] bool getCond(const std::string& host, int port, const std::string& path, std::string& out,
              int& status);
 // GET a large file (plugin package, launcher executable) with the download
 // limits; `status`, when given, as for getCond.
-bool download(const std::string& host, int port, const std::string& path, std::string& out,
+[[nodiscard]] bool download(const std::string& host, int port, const std::string& path, std::string& out,
               int* status = nullptr);
 
 // The common operation behind the three: one attempt, then one on a fresh
 // connection if the transfer failed.
-bool fetch(const std::string& host, int port, const std::string& path, std::string& out,
+[[nodiscard]] bool fetch(const std::string& host, int port, const std::string& path, std::string& out,
            int& status, const Limits& limits);
 
 }  // namespace net

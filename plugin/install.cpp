@@ -3,9 +3,13 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +19,7 @@
 #include "host/paths.h"
 #include "host/xplane.h"
 #include "net/net.h"
+#include "net/text.h"
 #include "plugin/zipcheck.h"
 #include "scenery/files.h"
 #include "scenery/state.h"
@@ -39,6 +44,32 @@ bool startsWithPK(const std::string& path) {
 }
 
 std::string why(int err) { return std::strerror(err ? err : EIO); }
+
+std::string megabytes(uint64_t bytes) { return std::to_string((bytes + (1u << 20) - 1) >> 20) + " MB"; }
+
+// Bytes the regular files below folder hold now; the tree may be changing.
+uint64_t bytesBelow(const std::string& folder) {
+  uint64_t total = 0;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(folder, ec); !ec && it != fs::recursive_directory_iterator();
+       it.increment(ec)) {
+    struct stat st;
+    if (::lstat(it->path().c_str(), &st) == 0 && S_ISREG(st.st_mode)) total += static_cast<uint64_t>(st.st_size);
+  }
+  return total;
+}
+
+// Free bytes for this user in the file system of path; max when unknown.
+uint64_t freeBytes(const std::string& path) {
+  struct statvfs vfs;
+  if (::statvfs(path.c_str(), &vfs) != 0) return UINT64_MAX;
+  return static_cast<uint64_t>(vfs.f_bavail) * vfs.f_frsize;
+}
+
+// unzip's exit status for "the disk is (or was) full during extraction".
+constexpr int kUnzipDiskFull = 50;
+// Room left over beyond what the package needs, for the file system's own use.
+constexpr uint64_t kSpareBytes = 8u << 20;
 
 // Copies the unpacked package folder src into dst without ever following a
 // link: src was walked by checkUnpacked (plain folders and files only), and
@@ -106,17 +137,63 @@ std::string installedVersion(const std::string& pluginDir) {
   return line;
 }
 
-bool extractZip(const std::string& zip, const std::string& folder, std::string& error) {
+bool extractZip(const std::string& zip, const std::string& folder, std::string& error, uint64_t maxBytes) {
   std::vector<ZipEntry> entries;
   if (!listZip(zip, entries, error) || !checkZipEntries(entries, error)) return false;
+  uint64_t declared = 0, largest = 0;
+  for (const ZipEntry& e : entries) {
+    declared += e.size;
+    largest = std::max(largest, e.size);
+  }
+  if (declared > maxBytes) {
+    error = "the package would unpack to " + megabytes(declared) + " - refusing";
+    return false;
+  }
+  const uint64_t before = freeBytes(folder);
+  if (before < declared + kSpareBytes) {
+    error = "no space left in " + folder + " for the package: it unpacks to " + megabytes(declared) + ", " +
+            megabytes(before) + " are free";
+    return false;
+  }
   const std::vector<std::vector<std::string>> attempts = {
       {"/usr/bin/tar", "-xf", zip, "-C", folder},
       {"tar", "-xf", zip, "-C", folder},
       {"unzip", "-o", "-q", zip, "-d", folder},
   };
+  std::error_code ignored;
   for (const auto& argv : attempts) {
+    // The archive's word is checked above; these hold it to it: no file
+    // past the largest declared size, nothing past maxBytes in all.
+    bool over = false;
+    const auto keepGoing = [&] {
+      over = over || bytesBelow(folder) > maxBytes;
+      return !over;
+    };
     int code = -1;
-    if (runQuiet(argv, code) && code == 0) return checkUnpacked(folder, entries, error);
+    if (!runQuietCapped(argv, largest + 1, keepGoing, code)) continue;
+    if (over || bytesBelow(folder) > maxBytes) {
+      error = "the package would unpack to more than " + megabytes(maxBytes) + " - refusing";
+      return false;
+    }
+    if (code == 0) return checkUnpacked(folder, entries, error);
+    // A tool that failed part-way tells why only on its silenced output;
+    // what it left behind and the disk tell the rest.
+    std::string overgrown;
+    if (!checkUnpacked(folder, entries, overgrown) && overgrown.find("larger than") != std::string::npos) {
+      error = "the package would unpack to more than it declares - refusing";
+      return false;
+    }
+    if (code == kUnzipDiskFull || freeBytes(folder) < kSpareBytes) {
+      error = "no space left in " + folder + " while unpacking the package";
+      return false;
+    }
+    // A tool that read the archive (it unpacked something) and then failed
+    // found it damaged or lying - bsdtar, for one, cuts a file at its
+    // declared size and fails. Another tool would not make it sound.
+    if (bytesBelow(folder) > 0 || !fs::is_empty(folder, ignored)) {
+      error = "the package did not unpack cleanly - refusing it";
+      return false;
+    }
   }
   error = "the download could not be unpacked - this system has no tar that reads a zip, and no unzip";
   return false;
@@ -146,21 +223,16 @@ bool installPlugin(const std::string& root, const std::string& pluginDir, const 
   const std::string download = tmp + "Taxilume-" + version + ".zip";
   const std::string stage = tmp + "Taxilume-" + version + "-stage";
 
-  std::string path = release.url;
-  if (path.compare(0, 4, "http") == 0) {
-    const size_t scheme = path.find("://");
-    const size_t slash = scheme == std::string::npos ? std::string::npos : path.find('/', scheme + 3);
-    if (slash == std::string::npos || path.find(kDefaultHost) == std::string::npos) {
-      error = std::string("the published download is not on ") + kDefaultHost;
-      return false;
-    }
-    path = path.substr(slash);
+  std::string path;
+  if (!net::publishedPath(release.url, host, port, kDefaultHost, path)) {
+    error = std::string("the published download is not on ") + kDefaultHost;
+    return false;
   }
 
   say(log, "Downloading " + version + "...");
   std::string body;
   if (!net::download(host, port, path, body) || body.empty()) {
-    error = "download failed: " + host + path;
+    error = "download failed: " + host + net::printable(path);
     return false;
   }
   if (body.size() < kMinPluginBytes) {
@@ -168,7 +240,10 @@ bool installPlugin(const std::string& root, const std::string& pluginDir, const 
     return false;
   }
   if (!writeFresh(download, body, 0644)) {
-    error = "could not write " + download;
+    const int err = errno;
+    std::error_code ignored;
+    fs::remove(download, ignored);
+    error = err == ENOSPC ? "no space left in " + tmp + " for the download" : "could not write " + download;
     return false;
   }
   body.clear();
@@ -210,9 +285,23 @@ bool installPlugin(const std::string& root, const std::string& pluginDir, const 
     return false;
   }
 
+  // A plugin folder that is a link (one plugin shared between installations)
+  // is followed, as the refresh and the pass do; anything else that is not
+  // a folder is refused before a single file is written.
+  std::string into = pluginDir;
+  if (::lstat(pluginDir.c_str(), &st) == 0) {
+    char real[PATH_MAX];
+    if (::stat(pluginDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || !::realpath(pluginDir.c_str(), real)) {
+      error = "could not write into the plugin folder: " + pluginDir + " is not a folder";
+      cleanUp();
+      return false;
+    }
+    into = real;
+  }
+
   // No plugin file yet (a first installation): simply no backup.
-  orvel::copyFile(xplPath(pluginDir), xplPath(pluginDir) + ".bak-" + version);
-  if (!copyTree(package, pluginDir, error)) {
+  (void)orvel::copyFile(xplPath(pluginDir), xplPath(pluginDir) + ".bak-" + version);
+  if (!copyTree(package, into, error)) {
     cleanUp();
     return false;
   }

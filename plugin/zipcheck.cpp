@@ -5,7 +5,10 @@
 
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <set>
+
+#include "net/text.h"
 
 namespace lumo {
 
@@ -21,15 +24,7 @@ uint32_t le16(const std::string& b, size_t at) {
 uint32_t le32(const std::string& b, size_t at) { return le16(b, at) | le16(b, at + 2) << 16; }
 
 // A name fit for a log line.
-std::string shown(const std::string& name) {
-  std::string out;
-  for (const char c : name.substr(0, 80)) {
-    const unsigned char u = static_cast<unsigned char>(c);
-    out += (u < 0x20 || u == 0x7f) ? '?' : c;
-  }
-  if (name.size() > 80) out += "...";
-  return "\"" + out + "\"";
-}
+std::string shown(const std::string& name) { return "\"" + net::printable(name, 80) + "\""; }
 
 bool refuse(std::string& error, const std::string& why) {
   error = "refusing the package: " + why;
@@ -41,7 +36,7 @@ std::string withoutSlash(std::string s) {
   return s;
 }
 
-bool walk(const std::string& dir, const std::string& rel, const std::set<std::string>& files,
+bool walk(const std::string& dir, const std::string& rel, const std::map<std::string, uint64_t>& files,
           std::string& error) {
   DIR* d = opendir(dir.c_str());
   if (!d) return refuse(error, "could not read the unpacked " + shown(rel.empty() ? "." : rel));
@@ -62,6 +57,8 @@ bool walk(const std::string& dir, const std::string& rel, const std::set<std::st
       ok = refuse(error, "the unpacked " + shown(r) + " is a device or special file");
     } else if (!files.count(r)) {
       ok = refuse(error, "the unpacked " + shown(r) + " is not in the archive's list");
+    } else if (static_cast<uint64_t>(st.st_size) > files.at(r)) {
+      ok = refuse(error, "the unpacked " + shown(r) + " is larger than the archive says");
     }
     if (!ok) break;
   }
@@ -112,7 +109,14 @@ bool listZip(const std::string& path, std::vector<ZipEntry>& entries, std::strin
     }
     const uint32_t flags = le16(b, at + 8);
     const uint32_t nameLen = le16(b, at + 28), extraLen = le16(b, at + 30), commentLen = le16(b, at + 32);
+    const uint32_t packed = le32(b, at + 20), unpacked = le32(b, at + 24);
     const uint32_t attrs = le32(b, at + 38), local = le32(b, at + 42);
+    // All ones means the real sizes are in a Zip64 record, which we do not
+    // read; a plugin package never needs one.
+    if (packed == 0xFFFFFFFFu || unpacked == 0xFFFFFFFFu) {
+      error = unreadable;
+      return false;
+    }
     if (at + kCentralSize + nameLen > eocd) {
       error = unreadable;
       return false;
@@ -120,6 +124,7 @@ bool listZip(const std::string& path, std::vector<ZipEntry>& entries, std::strin
     ZipEntry e;
     e.name = b.substr(at + kCentralSize, nameLen);
     e.mode = attrs >> 16;
+    e.size = unpacked;
     e.encrypted = (flags & 1) != 0;
     // Tools that read the archive front to back see the local headers, not
     // this directory: both must name the same file.
@@ -176,9 +181,9 @@ bool checkZipEntries(const std::vector<ZipEntry>& entries, std::string& error) {
 }
 
 bool checkUnpacked(const std::string& folder, const std::vector<ZipEntry>& entries, std::string& error) {
-  std::set<std::string> files;
+  std::map<std::string, uint64_t> files;
   for (const ZipEntry& e : entries)
-    if (!e.name.empty() && e.name.back() != '/') files.insert(e.name);
+    if (!e.name.empty() && e.name.back() != '/') files[e.name] = e.size;
   return walk(folder, "", files, error);
 }
 

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "net/net.h"
+#include "net/text.h"
 
 namespace lumo {
 
@@ -119,6 +120,10 @@ bool fetchLatest(const std::string& host, int port, Release& release, std::strin
     stringMember(doc, "url", r.url, ignored);
     stringMember(doc, "notes", r.notes, ignored);
   }
+  // Shown in the window and the log. The url stays as published: it is only
+  // ever judged by net::publishedPath, which refuses control characters.
+  r.version = net::printable(r.version, kShownVersionMax);
+  r.notes = net::printable(r.notes, kShownNotesMax);
   release = std::move(r);
   if (release.version.empty()) {
     error = "no version published for " + product;
@@ -179,7 +184,7 @@ bool fetchPublishersFor(const std::string& host, int port, const std::string& ic
   auto list = doc.find("publishers");
   if (list == doc.end() || !list->is_array()) return true;
   for (const json& e : *list)
-    if (e.is_string()) publishers.push_back(e.get<std::string>());
+    if (e.is_string()) publishers.push_back(publisherName(e.get<std::string>()));
   return true;
 }
 
@@ -214,7 +219,7 @@ bool fetchOrvelAirports(const std::string& host, int port, std::set<std::string>
     }
     if (platform != "xplane" || icao.empty()) continue;
     icaos.insert(icao);
-    pairs.insert(icao + kUnitSep + publisher);
+    pairs.insert(icao + kUnitSep + publisherName(publisher));
   }
   return true;
 }

@@ -20,8 +20,14 @@
 //   icao + ": no network geometry", icao + ": could not read the network"
 //
 // Composite keys join an airport code and a publisher with kUnitSep (0x1F).
+//
+// Text the window and the log show is made printable where it arrives
+// (net::printable): a release's version and notes, and publisher names,
+// wherever they come from (publisher lists, the ORVEL airport list, the
+// maps' variants), the same way everywhere so that they still match.
 #pragma once
 
+#include <cstddef>
 #include <set>
 #include <string>
 #include <vector>
@@ -35,6 +41,9 @@ namespace lumo {
 constexpr const char* kDefaultHost = "api.taxilume.net";
 constexpr int kDefaultPort = 443;
 constexpr char kUnitSep = '\x1f';
+// Longest version and notes kept from a release answer.
+constexpr std::size_t kShownVersionMax = 64;
+constexpr std::size_t kShownNotesMax = 2000;
 
 // A published release; every field empty when not published.
 struct Release {
@@ -56,35 +65,35 @@ struct OrvelNet {
 std::string urlEncode(const std::string& s);
 
 // /api/version?pub=1&platform=<product> ("xplane", "xplane-launcher-lin").
-bool fetchLatest(const std::string& host, int port, Release& release, std::string& error,
+[[nodiscard]] bool fetchLatest(const std::string& host, int port, Release& release, std::string& error,
                  const std::string& product);
 
 // /api/suppress/geometry, asking "?rev=<knownRev>" when knownRev is 1..64
 // ASCII letters and digits. A 304 to that sets notModified and returns true
 // with `geometry` untouched; `geometry` is replaced only by a readable
 // document with at least one airport.
-bool fetchGeometry(const std::string& host, int port, Geometry& geometry, std::string& error,
+[[nodiscard]] bool fetchGeometry(const std::string& host, int port, Geometry& geometry, std::string& error,
                    const std::string& knownRev, bool& notModified);
 
 // /api/scenery/publishers?icao=<icao>&platform=xplane; appends the names.
-bool fetchPublishersFor(const std::string& host, int port, const std::string& icao,
+[[nodiscard]] bool fetchPublishersFor(const std::string& host, int port, const std::string& icao,
                         std::vector<std::string>& publishers, std::string& error);
 
 // /api/orvel/airports; inserts codes into `icaos` and code + kUnitSep +
 // publisher (empty for the canonical network) into `pairs`.
-bool fetchOrvelAirports(const std::string& host, int port, std::set<std::string>& icaos,
+[[nodiscard]] bool fetchOrvelAirports(const std::string& host, int port, std::set<std::string>& icaos,
                         std::set<std::string>& pairs, std::string& error);
 
 // /api/orvel/<icao>/net?platform=xplane[&publisher=<publisher>]. True with no
 // edges when no network is available; false with an empty `error` when a
 // network is available but none of its edges is usable. Fields already set
 // when a fault is found stay set.
-bool fetchOrvelNet(const std::string& host, int port, const std::string& icao,
+[[nodiscard]] bool fetchOrvelNet(const std::string& host, int port, const std::string& icao,
                    const std::string& publisher, OrvelNet& net, std::string& error);
 
 // The reading half of fetchOrvelNet: one network answer's body, with the same
 // results and messages (an empty body is "no answer for " + icao).
-bool readOrvelNet(const std::string& body, const std::string& icao, OrvelNet& net,
+[[nodiscard]] bool readOrvelNet(const std::string& body, const std::string& icao, OrvelNet& net,
                   std::string& error);
 
 }  // namespace lumo

@@ -3,9 +3,13 @@
 #include <cmath>
 #include <utility>
 
+#include "net/text.h"
+
 namespace lumo {
 
 using nlohmann::json;
+
+std::string publisherName(const std::string& published) { return net::printable(published); }
 
 namespace {
 
@@ -125,7 +129,7 @@ bool parseGeometry(const json& document, Geometry& geometry, std::string* fault)
           orveldb::AirportScope scope;
           if (!rd.fill(*v, scope)) break;
           if (scope.bars.empty() && scope.lead.empty()) continue;
-          g.variants[v.key()] = std::move(scope);
+          g.variants[publisherName(v.key())] = std::move(scope);
         }
         if (!rd.fault.empty()) break;
       }

@@ -39,9 +39,13 @@ struct Geometry {
   int variantCount = 0;  // add-on maps over all kept airports
 };
 
+// A publisher name as published, made fit to show (net::printable); every
+// reader of server answers stores names through it so that they match.
+std::string publisherName(const std::string& published);
+
 // Adds the document's airports to `geometry` (replacing by code) and adds to
 // its counts; true when `geometry` then holds at least one airport.
-bool parseGeometry(const nlohmann::json& document, Geometry& geometry,
+[[nodiscard]] bool parseGeometry(const nlohmann::json& document, Geometry& geometry,
                    std::string* fault = nullptr);
 
 }  // namespace lumo

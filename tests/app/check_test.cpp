@@ -103,6 +103,32 @@ TEST_F(CheckTest, StartupWithoutServerExplainsEachFailure) {
   EXPECT_EQ(check(actionRescan), std::vector<std::string>{});
 }
 
+// Server text with line breaks and escapes lands inside the launcher's own
+// lines: no line of the log starts with what the server wrote, and the
+// window's texts are printable.
+TEST_F(CheckTest, ServerTextCannotForgeLogLines) {
+  const std::string forged = R"(\n!! forged line\r\u001b[31m)";
+  serve(mapsDoc("r1" + forged, 1));
+  tl::writeFile(dir / "srv/releases/xplane.json",
+                R"({"version":"2.0.1\n!! Installed Taxilume 2.0.1.","url":"/files/p.zip","notes":"a\nb"})");
+  tl::writeFile(dir / "srv/releases/xplane-launcher-lin.json",
+                R"({"version":"9.9.9\n!! forged line","url":"/xplane-launcher-lin\n!! forged line"})");
+  const std::vector<std::string> lines = check();
+  EXPECT_EQ(lines, (std::vector<std::string>{
+                       "Database: 1 airport(s), 1 bar(s), 0 add-on map(s)  [rev r1?!! forged line??[31m]",
+                       "!! launcher update: the published launcher version is not a plain version text"}));
+  std::lock_guard<std::mutex> lock(g_app.mtx);
+  EXPECT_EQ(g_app.latest.version, "2.0.1?!! Installed Taxilume 2.0.1.");
+  EXPECT_EQ(g_app.latest.notes, "a?b");
+  EXPECT_EQ(g_app.maps.rev, "r1\n!! forged line\r\x1b[31m") << "kept as published, for the next request";
+  g_app.sayLocked("!! quoting: " + std::string(5000, 'x') + "\n!! forged line");
+  EXPECT_EQ(g_app.log.back().size(), kLogLineMax + 3) << "capped, with \"...\"";
+  for (const std::string& line : g_app.log) {
+    EXPECT_EQ(line.find_first_of("\n\r\x1b"), std::string::npos) << line;
+    EXPECT_NE(line.rfind("!! forged", 0), 0u) << line;
+  }
+}
+
 TEST_F(CheckTest, ReleaseIsKeptWhenTheServerStopsAnswering) {
   serve(mapsDoc("r1", 1));
   tl::writeFile(dir / "srv/releases/xplane.json", R"({"version":"1.4.2","url":"/files/p.zip","notes":"n"})");

@@ -102,7 +102,10 @@ CliRun CliWorld::run(const std::vector<std::string>& args, const std::string& pr
   std::vector<std::string> env;
   for (char** e = environ; *e; ++e) {
     const std::string v = *e;
-    if (v.rfind("HOME=", 0) == 0 || v.rfind("XDG_CONFIG_HOME=", 0) == 0 || v.rfind("TMPDIR=", 0) == 0) continue;
+    // XDG_RUNTIME_DIR would put the lock of every test's tool in one place.
+    if (v.rfind("HOME=", 0) == 0 || v.rfind("XDG_CONFIG_HOME=", 0) == 0 || v.rfind("TMPDIR=", 0) == 0 ||
+        v.rfind("XDG_RUNTIME_DIR=", 0) == 0)
+      continue;
     env.push_back(v);
   }
   env.push_back("HOME=" + (dir_ / "home"));

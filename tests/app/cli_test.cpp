@@ -276,7 +276,7 @@ TEST(CliPluginTest, InstallsThePublishedPluginOnlyOnOriginalScenery) {
 // The same single-instance lock as the launcher window: while it is held,
 // the tool gives up after the lock's retries and runs nothing.
 TEST_F(CliTest, WaitsForTheLauncherLockThenGivesUp) {
-  const std::string lockPath = w.path("tmp/taxilume-launcher.lock");
+  const std::string lockPath = w.path("tmp/taxilume-launcher-" + std::to_string(::getuid()) + ".lock");
   const int fd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   ASSERT_GE(fd, 0);
   ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);

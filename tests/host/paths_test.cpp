@@ -127,7 +127,11 @@ TEST(SimRunning, CountsProgramsInsideTheFolderOnly) {
 // Two real launchers contend for the lock file in a temporary folder.
 class SingleLock : public ::testing::Test {
  protected:
-  void SetUp() override { env.set("TMPDIR", tmp.path()); }
+  void SetUp() override {
+    env.set("TMPDIR", tmp.path());
+    env.unset("XDG_RUNTIME_DIR");
+  }
+  std::string lockName() const { return "taxilume-launcher-" + std::to_string(::getuid()) + ".lock"; }
   tl::TempDir tmp;
   tl::EnvGuard env;
 };
@@ -135,7 +139,7 @@ class SingleLock : public ::testing::Test {
 TEST_F(SingleLock, SecondWaitsAndGetsItWhenTheFirstExits) {
   tl::Child first = tl::Child::start({TL_HOST_PROBE, "lock"});
   ASSERT_EQ(first.readLine(), "locked");
-  EXPECT_TRUE(std::filesystem::exists(tmp / "taxilume-launcher.lock"));
+  EXPECT_TRUE(std::filesystem::exists(tmp / lockName()));
   tl::Child second = tl::Child::start({TL_HOST_PROBE, "lock"});
   ::sleep(2);
   EXPECT_TRUE(second.running()) << "the second launcher must still be waiting";
@@ -158,6 +162,55 @@ TEST_F(SingleLock, SecondGivesUpWhileTheFirstRuns) {
   first.kill();
   tl::Child third = tl::Child::start({TL_HOST_PROBE, "lock"});
   EXPECT_EQ(third.readLine(), "locked");
+}
+
+// The lock is the user's own: another user's launcher, or a file of theirs,
+// never passes for this user's; and a lock that cannot be opened says so at
+// once instead of "already running".
+TEST_F(SingleLock, OnePerUserWithItsOwnFailure) {
+  namespace fs = std::filesystem;
+  {
+    tl::Child first = tl::Child::start({TL_HOST_PROBE, "lock"});
+    ASSERT_EQ(first.readLine(), "locked");
+    EXPECT_EQ(fs::status(tmp / lockName()).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    first.closeInput();
+    EXPECT_EQ(first.wait(), 0);
+  }
+  {
+    tl::EnvGuard runtime;
+    runtime.set("XDG_RUNTIME_DIR", tmp / "run");
+    EXPECT_EQ(lumo::lockPath(), tmp / "run/taxilume-launcher.lock");
+  }
+
+  const std::string missing = tmp / "missing/";
+  env.set("TMPDIR", missing);
+  EXPECT_EQ(tl::runOutput({TL_HOST_PROBE, "lock"}),
+            "error could not open the lock file " + missing + lockName() + ": No such file or directory\n");
+  env.set("TMPDIR", tmp.path());
+
+  if (::geteuid() != 0) GTEST_SKIP() << "another user can only be played by root";
+  // A file of another user under this user's name: it could be held to keep
+  // this user out.
+  tl::writeFile(tmp / lockName(), "");
+  ASSERT_EQ(::chown((tmp / lockName()).c_str(), 65534, 65534), 0);
+  EXPECT_EQ(tl::runOutput({TL_HOST_PROBE, "lock"}),
+            "error could not open the lock file " + tmp / lockName() + ": it belongs to another user\n");
+  fs::remove(tmp / lockName());
+
+  // Another user's launcher running in the same shared temporary folder.
+  const std::string shared = tmp / "shared";
+  fs::create_directories(shared);
+  fs::permissions(tmp.path(), fs::perms::others_exec, fs::perm_options::add);
+  fs::permissions(shared, fs::perms::all | fs::perms::sticky_bit);
+  env.set("TMPDIR", shared);
+  tl::Child other = tl::Child::start({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", TL_HOST_PROBE, "lock"});
+  ASSERT_EQ(other.readLine(), "locked");
+  tl::Child mine = tl::Child::start({TL_HOST_PROBE, "lock"});
+  EXPECT_EQ(mine.readLine(), "locked") << "at once, not after 12 s";
+  mine.closeInput();
+  other.closeInput();
+  EXPECT_EQ(mine.wait(), 0);
+  EXPECT_EQ(other.wait(), 0);
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <sstream>
 
@@ -43,22 +45,20 @@ class SelfUpdate : public ::testing::Test {
     self = app / "taxilume-launcher";
     tl::copyExe(TL_HOST_PROBE, self);
     original = tl::readFile(self);
-    // The new build: a real program too (a different one), padded to the
-    // size rule.
-    build = tl::readFile("/bin/true");
-    if (build.size() < lumo::kMinLauncherBytes) build.resize(lumo::kMinLauncherBytes, '\0');
+    // The new build: the same program with other bytes after its end (the
+    // loader never reads them), so it answers "--version" with the version
+    // the test publishes.
+    build = original + std::string(4096, '\0') + "build 1.0.2";
   }
   void publish(const std::string& version, const std::string& url) {
     tl::writeFile(site / "releases/xplane-launcher-lin.json",
                   "{\"version\":\"" + version + "\",\"url\":\"" + url + "\",\"notes\":\"\"}");
   }
-  // Runs the copy's self-update; its output.
-  std::string run(const std::vector<std::string>& env = {}) {
-    std::vector<std::string> argv;
-    if (!env.empty()) {
-      argv = {"/usr/bin/env"};
-      argv.insert(argv.end(), env.begin(), env.end());
-    }
+  // Runs the copy's self-update; its output. A build the copy tries out
+  // answers "--version" with TL_PROBE_VERSION.
+  std::string run(const std::vector<std::string>& env = {}, const std::string& builds = "1.0.2") {
+    std::vector<std::string> argv = {"/usr/bin/env", "TL_PROBE_VERSION=" + builds};
+    argv.insert(argv.end(), env.begin(), env.end());
     for (const std::string& a : {self, std::string("selfupdate"), std::string("127.0.0.1"),
                                  std::to_string(server.port())})
       argv.push_back(a);
@@ -85,7 +85,7 @@ TEST_F(SelfUpdate, PutsTheNewBuildInPlaceAndKeepsTheOldAside) {
   EXPECT_EQ(tl::readFile(self + ".old"), original);
   EXPECT_EQ(besideSelf(), (std::vector<std::string>{"taxilume-launcher", "taxilume-launcher.old"}));
   EXPECT_EQ(fs::status(self).permissions() & fs::perms::others_exec, fs::perms::others_exec);
-  EXPECT_EQ(tl::runOutput({self}), "") << "the new build runs (it is /bin/true)";
+  EXPECT_EQ(tl::runOutput({self, "selfpath"}), self + "\n") << "the new build runs";
 }
 
 TEST_F(SelfUpdate, RefusesAndLeavesTheLauncherAlone) {
@@ -113,8 +113,10 @@ TEST_F(SelfUpdate, RefusesAndLeavesTheLauncherAlone) {
        "ok 0\nupdated 0\nerror the launcher download failed or was not a launcher\n", true},
       {"1.0.2", "/files/xplane-launcher-lin-missing",
        "ok 0\nupdated 0\nerror the launcher download failed or was not a launcher\n", true},
-      {"1.0.2", "http://api.taxilume.net/files/xplane-launcher-lin-text",
+      {"1.0.2", "https://api.taxilume.net/files/xplane-launcher-lin-text",
        "ok 0\nupdated 0\nerror that download was not a program for this system\n", true},
+      {"1.0.2", "http://api.taxilume.net/files/xplane-launcher-lin-1", "ok 0\nupdated 0\nerror the published launcher is not on api.taxilume.net\n", false},
+      {"1.0.2", "@elsewhere.example/xplane-launcher-lin-1", "ok 0\nupdated 0\nerror the published launcher is not on api.taxilume.net\n", false},
       {"9.0.0\\n!! forged line", "/files/xplane-launcher-lin-1",
        "ok 0\nupdated 0\nerror the published launcher version is not a plain version text\n", false},
   };
@@ -132,7 +134,7 @@ TEST_F(SelfUpdate, RefusesAndLeavesTheLauncherAlone) {
 
 TEST_F(SelfUpdate, FailedWriteOrRenameNeverLosesTheLauncher) {
   std::string err;
-  EXPECT_FALSE(lumo::replaceSelfAt("", build, err));
+  EXPECT_FALSE(lumo::replaceSelfAt("", build, "1.0.2", err));
   EXPECT_EQ(err, "could not find my own path");
   publish("1.0.2", "/files/xplane-launcher-lin-1.0.2");
   tl::writeFile(site / "files/xplane-launcher-lin-1.0.2", build);
@@ -161,6 +163,72 @@ TEST_F(SelfUpdate, FailedWriteOrRenameNeverLosesTheLauncher) {
   EXPECT_EQ(besideSelf(), (std::vector<std::string>{"taxilume-launcher"}));
 }
 
+// Size and ELF header are not enough: the build must start and say it is
+// the published version, or it never replaces the running one.
+TEST_F(SelfUpdate, BuildThatDoesNotStartIsKeptOut) {
+  publish("1.0.2", "/files/xplane-launcher-lin-1.0.2");
+  const std::string refused = "log: Launcher 1.0.2 is out - updating...\n"
+                              "ok 0\nupdated 0\nerror the downloaded launcher does not start - kept this one\n";
+  // The first 150 KB of a real build: ELF, long enough, and it crashes.
+  ASSERT_GT(original.size(), 150000u);
+  tl::writeFile(site / "files/xplane-launcher-lin-1.0.2", original.substr(0, 150000));
+  EXPECT_EQ(run(), refused);
+  EXPECT_EQ(tl::readFile(self), original);
+  EXPECT_EQ(besideSelf(), (std::vector<std::string>{"taxilume-launcher"}));
+  // A whole build that answers with another version is not the one published.
+  tl::writeFile(site / "files/xplane-launcher-lin-1.0.2", build);
+  for (const char* answer : {"1.0.1", "1.0.2 ", "", "1.0.2\n!! forged"}) {
+    EXPECT_EQ(run({}, answer), refused) << answer;
+    EXPECT_EQ(tl::readFile(self), original);
+    EXPECT_EQ(besideSelf(), (std::vector<std::string>{"taxilume-launcher"}));
+  }
+}
+
+// Published on another server, in any spelling: that server hears nothing.
+TEST_F(SelfUpdate, DownloadNeverGoesToAnotherHost) {
+  tl::TempDir otherSite;
+  devserver::Server other;
+  std::string err;
+  ASSERT_TRUE(other.start(otherSite.path(), 0, err)) << err;
+  tl::writeFile(otherSite / "files/xplane-launcher-lin-1.0.2", build);
+  const std::string at = "127.0.0.1:" + std::to_string(other.port());
+  for (const std::string& url : {"@" + at + "/files/xplane-launcher-lin-1.0.2", "http://" + at + "/files/xplane-launcher-lin-1.0.2",
+                                 "//" + at + "/files/xplane-launcher-lin-1.0.2",
+                                 "https://api.taxilume.net@" + at + "/files/xplane-launcher-lin-1.0.2"}) {
+    publish("1.0.2", url);
+    EXPECT_EQ(run(), "ok 0\nupdated 0\nerror the published launcher is not on api.taxilume.net\n") << url;
+  }
+  EXPECT_EQ(other.requests(), 0);
+  EXPECT_EQ(tl::readFile(self), original);
+}
+
+// Installed where this user cannot write (make install into /usr/local):
+// no download, no red line, one detail line saying how to update instead.
+TEST_F(SelfUpdate, FolderThatCannotBeWrittenIsNotUpdatedFromHere) {
+  publish("1.0.2", "/files/xplane-launcher-lin-1.0.2");
+  tl::writeFile(site / "files/xplane-launcher-lin-1.0.2", build);
+  // root may write anywhere: the copy then runs as an ordinary user, who
+  // must be able to reach it.
+  const bool root = ::geteuid() == 0;
+  if (root) fs::permissions(app.path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                            fs::perms::others_read | fs::perms::others_exec);
+  fs::permissions(app.path(), fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
+  server.resetCounts();
+  std::vector<std::string> argv = {"/usr/bin/env", "TL_PROBE_VERSION=1.0.2"};
+  if (root) argv.insert(argv.begin(), {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+  for (const std::string& a : {self, std::string("selfupdate"), std::string("127.0.0.1"), std::to_string(server.port())})
+    argv.push_back(a);
+  EXPECT_EQ(tl::runOutput(argv),
+            "log:    Launcher 1.0.2 is out; this copy in " + app.path() +
+                " cannot replace itself - update it with your package manager or with make install.\n"
+                "ok 1\nupdated 0\nerror \n");
+  EXPECT_EQ(server.log(), (std::vector<std::string>{"/api/version?pub=1&platform=xplane-launcher-lin"}))
+      << "nothing downloaded";
+  EXPECT_EQ(tl::readFile(self), original);
+  fs::permissions(app.path(), fs::perms::owner_all, fs::perm_options::add);
+}
+
 TEST_F(SelfUpdate, OldLeftoverIsReplacedNotKept) {
   tl::writeFile(self + ".old", "an older launcher");
   publish("1.0.2", "/files/xplane-launcher-lin-1.0.2");
@@ -177,6 +245,7 @@ TEST(SweepOldSelf, DeletesTheChainUpToTheFirstGap) {
       {{".old", ".old.old"}, {}},
       {{".old", ".old.old", ".old.old.old.old"}, {".old.old.old.old"}},
       {{".old.old"}, {".old.old"}},  // a missing ".old" stops the sweep
+      {{".new", ".old"}, {}},        // an update cut short
       {{}, {}},
   };
   for (const Case& c : cases) {

@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <map>
+#include <thread>
 
 #include <nlohmann/json.hpp>
 
@@ -61,6 +64,39 @@ std::map<std::string, std::string> tree(const std::string& dir) {
   }
   return t;
 }
+
+// The most disk space the files below dir took at any moment while it ran.
+class DiskPeak {
+ public:
+  explicit DiskPeak(std::string dir) : dir_(std::move(dir)), thread_([this] {
+    while (!stop_) {
+      peak_ = std::max(peak_.load(), used());
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }) {}
+  ~DiskPeak() { finish(); }
+  uint64_t finish() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    return peak_;
+  }
+
+ private:
+  uint64_t used() const {
+    uint64_t total = 0;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(dir_, ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec)) {
+      struct stat st;
+      if (::lstat(it->path().c_str(), &st) == 0 && S_ISREG(st.st_mode)) total += static_cast<uint64_t>(st.st_blocks) * 512;
+    }
+    return total;
+  }
+  std::string dir_;
+  std::atomic<bool> stop_{false};
+  std::atomic<uint64_t> peak_{0};
+  std::thread thread_;
+};
 
 // Which archive tools the search path offers; /usr/bin/tar (GNU tar here,
 // which cannot read a zip) is always tried first by its full path.
@@ -270,11 +306,157 @@ TEST_F(Install, HostilePackagesAreRefused) {
     EXPECT_NE(e.path().filename(), "escape.txt") << e.path();
 }
 
+// A published location is only ever a path on the configured server: the
+// other server, named every way a URL can name a host, hears nothing.
+TEST_F(Install, PublishedUrlNeverReachesAnotherHost) {
+  tl::TempDir otherSite;
+  fs::create_directories(otherSite / "files");
+  makeZip(otherSite / "files/good.zip", goodPackage("6.6"));
+  devserver::Server other;
+  std::string err;
+  ASSERT_TRUE(other.start(otherSite.path(), 0, err)) << err;
+  const std::string at = "127.0.0.1:" + std::to_string(other.port());
+  for (const std::string& url : {"@" + at + "/files/good.zip", "http://" + at + "/files/good.zip",
+                                 "//" + at + "/files/good.zip", ":" + std::to_string(other.port()) + "/files/good.zip",
+                                 "https://api.taxilume.net@" + at + "/files/good.zip",
+                                 "http://127.0.0.1:" + std::to_string(server.port()) + "@" + at + "/files/good.zip",
+                                 std::string(".evil.example/files/good.zip"), std::string("files/good.zip")}) {
+    EXPECT_FALSE(install("6.6", url)) << url;
+    EXPECT_EQ(error, "the published download is not on api.taxilume.net") << url;
+    EXPECT_TRUE(log.empty()) << url;
+  }
+  EXPECT_EQ(other.requests(), 0);
+  EXPECT_EQ(server.requests(), 0);
+  EXPECT_FALSE(fs::exists(pluginDir));
+
+  // The configured server named in full is the configured server.
+  serveZip("good.zip", goodPackage("6.7"));
+  ASSERT_TRUE(install("6.7", "http://127.0.0.1:" + std::to_string(server.port()) + "/files/good.zip")) << error;
+  EXPECT_EQ(server.log(), (std::vector<std::string>{"/files/good.zip"}));
+  EXPECT_EQ(other.requests(), 0);
+}
+
+// A package may not fill the disk, whatever its archive declares: refused
+// before unpacking when its sizes add up to too much, and held to what it
+// declares while a tool unpacks it.
+TEST_F(Install, PackagesThatWouldFillTheDiskAreRefused) {
+  tl::writeFile(lumo::xplPath(pluginDir), "installed");
+  const auto before = tree(pluginDir);
+  const std::string xpl = "Taxilume/lin_x64/Taxilume.xpl";
+  // 64 MB of one byte squeezed into about 64 KB, declared as 1000 bytes.
+  json liar = goodPackage("bomb");
+  liar.push_back({{"name", "Taxilume/bomb.bin"}, {"size", 64 << 20}, {"deflate", true}, {"declare", 1000}});
+  json honest = goodPackage("big");
+  honest.push_back({{"name", "Taxilume/big.bin"}, {"size", 10}, {"declare", 300 << 20}});
+  json zip64 = goodPackage("z");
+  zip64.push_back({{"name", "Taxilume/huge.bin"}, {"size", 10}, {"declare", 0xFFFFFFFFu}});
+  struct Case {
+    const char* what;
+    std::string url, error;
+    std::string bsdtarError;  // when it differs: bsdtar cuts the file at its declared size, then fails
+  } cases[] = {
+      {"declares 300 MB", serveZip("honest.zip", honest), "the package would unpack to 301 MB - refusing", ""},
+      {"Zip64 sizes", serveZip("zip64.zip", zip64), "refusing the package: it is not a zip archive we can read", ""},
+      {"lies about its size", serveZip("liar.zip", liar),
+       "the package would unpack to more than it declares - refusing",
+       "the package did not unpack cleanly - refusing it"},
+  };
+  const uint64_t zipBytes = fs::file_size(site / "files/liar.zip");
+  ASSERT_LT(zipBytes, 1u << 20);
+  for (const Case& c : cases) {
+    for (Tools tools : {Tools::Bsdtar, Tools::Unzip}) {
+      DiskPeak peak(temp);
+      EXPECT_FALSE(install("6.6", c.url, tools)) << c.what << ", " << toolName(tools);
+      EXPECT_EQ(error, tools == Tools::Bsdtar && !c.bsdtarError.empty() ? c.bsdtarError : c.error)
+          << c.what << ", " << toolName(tools);
+      // The download, and of the bomb no more than a sliver.
+      EXPECT_LT(peak.finish(), zipBytes + (1u << 20)) << c.what << ", " << toolName(tools);
+      EXPECT_EQ(tree(pluginDir), before) << c.what;
+      EXPECT_TRUE(tree(temp).empty()) << c.what << ": nothing is left behind";
+    }
+  }
+}
+
+// A temporary folder on a small file system of its own (root only: it is a
+// real mount), unmounted however the test ends.
+struct SmallDisk {
+  std::string dir;
+  bool mounted = false;
+  SmallDisk(const std::string& at, const std::string& size) : dir(at) {
+    fs::create_directories(dir);
+    if (::geteuid() != 0) return;
+    int status = 0;
+    tl::runOutput({"/bin/mount", "-t", "tmpfs", "-o", "size=" + size, "tmpfs", dir}, &status);
+    mounted = status == 0;
+  }
+  ~SmallDisk() {
+    if (mounted) tl::runOutput({"/bin/umount", dir});
+  }
+};
+
+// A full disk is named as the cause, and nothing is left on it.
+TEST_F(Install, NoRoomIsSaidAsSuch) {
+  json big = goodPackage("big");
+  big.push_back(entry("Taxilume/big.bin", "", 6 << 20));  // stored: 6 MB on the wire and unpacked
+  const std::string url = serveZip("big.zip", big);
+  {
+    SmallDisk disk(tmp / "small", "4m");
+    if (!disk.mounted) GTEST_SKIP() << "needs root to mount a small file system";
+    env.set("TMPDIR", disk.dir);
+    EXPECT_FALSE(install("7.0", url));
+    EXPECT_EQ(error, "no space left in " + disk.dir + "/ for the download");
+    EXPECT_TRUE(tree(disk.dir).empty());
+  }
+  {
+    SmallDisk disk(tmp / "small2", "12m");
+    ASSERT_TRUE(disk.mounted);
+    env.set("TMPDIR", disk.dir);
+    EXPECT_FALSE(install("7.0", url));
+    EXPECT_EQ(error.rfind("no space left in " + disk.dir + "/Taxilume-7.0-stage for the package: it unpacks to 7 MB, ", 0), 0u)
+        << error;
+    EXPECT_TRUE(tree(disk.dir).empty());
+  }
+  EXPECT_FALSE(fs::exists(lumo::xplPath(pluginDir)));
+}
+
+// Many files, each lying within the largest size declared: the whole is
+// stopped at the limit.
+TEST(ExtractZip, TheWholeIsHeldToTheLimitWhileUnpacking) {
+  tl::TempDir tmp;
+  json spec = json::array({{{"name", "Taxilume/honest.bin"}, {"size", 600 << 10}}});
+  for (int i = 0; i < 8; ++i)
+    spec.push_back({{"name", "Taxilume/liar" + std::to_string(i)}, {"size", 16 << 20}, {"deflate", true}, {"declare", 10}});
+  makeZip(tmp / "bomb.zip", spec);
+  for (const char* tool : {"/usr/bin/bsdtar", "/usr/bin/unzip"}) {
+    const std::string bin = tmp / "bin", stage = tmp / "stage";
+    fs::remove_all(bin);
+    fs::create_directories(bin);
+    fs::create_symlink(tool, bin + (std::string(tool).find("unzip") != std::string::npos ? "/unzip" : "/tar"));
+    fs::remove_all(stage);
+    fs::create_directories(stage);
+    tl::EnvGuard path;
+    path.set("PATH", bin);
+    std::string error;
+    DiskPeak peak(stage);
+    EXPECT_FALSE(lumo::extractZip(tmp / "bomb.zip", stage, error, 1 << 20)) << tool;
+    const uint64_t used = peak.finish();
+    const bool bsdtar = std::string(tool).find("bsdtar") != std::string::npos;
+    EXPECT_EQ(error, bsdtar ? "the package did not unpack cleanly - refusing it"
+                            : "the package would unpack to more than 1 MB - refusing")
+        << tool;
+    // Each file is held to the largest declared size (600 KB) by the file
+    // size limit, and the whole is checked every few milliseconds: without
+    // them the 128 MB would land.
+    EXPECT_LE(used, 9u * ((600u << 10) + 4096)) << tool;
+    fs::remove_all(stage);
+  }
+}
+
 // The second line of defence: whatever a tool unpacked is walked without
 // following links, and only plain folders and the listed files pass.
 TEST(CheckUnpacked, OnlyListedPlainFilesPass) {
   tl::TempDir tmp;
-  const std::vector<lumo::ZipEntry> listed = {{"Taxilume/", 040755, false}, {"Taxilume/a.txt", 0, false}};
+  const std::vector<lumo::ZipEntry> listed = {{"Taxilume/", 040755, false, 0}, {"Taxilume/a.txt", 0, false, 1}};
   std::string error;
   tl::writeFile(tmp / "Taxilume/a.txt", "a");
   EXPECT_TRUE(lumo::checkUnpacked(tmp.path(), listed, error)) << error;
@@ -288,6 +470,11 @@ TEST(CheckUnpacked, OnlyListedPlainFilesPass) {
   EXPECT_FALSE(lumo::checkUnpacked(tmp.path(), listed, error));
   EXPECT_EQ(error, R"(refusing the package: the unpacked "Taxilume/fifo" is a device or special file)");
   fs::remove(tmp / "Taxilume/fifo");
+
+  tl::writeFile(tmp / "Taxilume/a.txt", "ab");
+  EXPECT_FALSE(lumo::checkUnpacked(tmp.path(), listed, error));
+  EXPECT_EQ(error, R"(refusing the package: the unpacked "Taxilume/a.txt" is larger than the archive says)");
+  tl::writeFile(tmp / "Taxilume/a.txt", "a");
 
   tl::writeFile(tmp / "Taxilume/sub/unlisted.txt", "?");
   EXPECT_FALSE(lumo::checkUnpacked(tmp.path(), listed, error));
@@ -309,12 +496,33 @@ TEST_F(Install, LinksInTheWayAreNotFollowed) {
   EXPECT_EQ(tl::readFile(lumo::xplPath(pluginDir)), kXplData + "3.0" + std::string(1500, 'x'));
   EXPECT_EQ(tl::readFile(lumo::xplPath(pluginDir) + ".bak-3.0"), "precious") << "the old plugin's bytes";
 
-  // A folder of the plugin that is a link elsewhere is refused.
+  // A folder inside the plugin folder that is a link elsewhere is refused.
   fs::remove_all(pluginDir + "/resources");
   fs::create_directory_symlink(outside, pluginDir + "/resources");
   EXPECT_FALSE(install("3.0", url));
   EXPECT_EQ(error, "could not write into the plugin folder: " + pluginDir + "/resources is not a folder");
   EXPECT_EQ(tree(outside), (std::map<std::string, std::string>{{"target", "precious"}}));
+}
+
+// Users share one plugin between installations by making the plugin folder
+// a link: it is followed, as the refresh and the pass do. A link to nothing
+// is refused before a single file is written.
+TEST_F(Install, PluginFolderThatIsALinkIsFollowed) {
+  const std::string shared = tmp / "shared/Taxilume";
+  tl::writeFile(lumo::xplPath(shared), "old plugin");
+  fs::create_directories(fs::path(pluginDir).parent_path());
+  fs::create_directory_symlink(shared, pluginDir);
+  ASSERT_TRUE(install("4.0", serveZip("p40.zip", goodPackage("4.0")))) << error;
+  EXPECT_TRUE(fs::is_symlink(pluginDir));
+  EXPECT_EQ(tl::readFile(lumo::xplPath(shared)), kXplData + "4.0" + std::string(1500, 'x'));
+  EXPECT_EQ(tl::readFile(lumo::xplPath(shared) + ".bak-4.0"), "old plugin");
+  EXPECT_EQ(lumo::installedVersion(pluginDir), "4.0");
+
+  fs::remove_all(tmp / "shared");
+  EXPECT_FALSE(install("4.1", serveZip("p41.zip", goodPackage("4.1"))));
+  EXPECT_EQ(error, "could not write into the plugin folder: " + pluginDir + " is not a folder");
+  EXPECT_FALSE(fs::exists(tmp / "shared")) << "nothing written through the dangling link";
+  EXPECT_TRUE(tree(temp).empty());
 }
 
 }  // namespace

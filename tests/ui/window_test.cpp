@@ -349,7 +349,14 @@ TEST(Window, RestartNowHandsOverToTheUpdatedLauncher) {
   fs::create_directories(f.tmp / "bin");
   fs::copy_file(kLauncher, self);
   fs::create_directories(f.serverDir + "/files");
-  fs::copy_file(kLauncher, f.serverDir + "/files/xplane-launcher-lin", fs::copy_options::overwrite_existing);
+  // The published build is this one with its version text made 9.9.9: it
+  // must answer "--version" with the version published before it is put in
+  // place, and once running it is current.
+  std::string build = tl::readFile(kLauncher);
+  const std::string mine = std::string(lumo::kLauncherVersion) + '\0', published = std::string("9.9.9") + '\0';
+  for (size_t at = build.find(mine); at != std::string::npos; at = build.find(mine, at + 1))
+    build.replace(at, mine.size(), published);
+  tl::writeFile(f.serverDir + "/files/xplane-launcher-lin", build);
   tl::writeFile(f.serverDir + "/releases/xplane-launcher-lin.json",
                 R"({"version":"9.9.9","url":"/files/xplane-launcher-lin","notes":""})");
   tl::XServer x;

@@ -10,6 +10,9 @@
 //                                    "log: " lines, then "ok 0|1", "updated
 //                                    0|1" and "error <text>"
 //   host_probe selfpath              the cached own path
+//   host_probe --version             $TL_PROBE_VERSION, else the launcher's
+//                                    version, as a launcher build answers
+//   lock also prints "error <text>" when the lock file cannot be opened
 #include <unistd.h>
 
 #include <cstdio>
@@ -22,6 +25,12 @@
 
 int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
+  if (mode == "--version") {
+    // Standing in for a downloaded build being tried out.
+    const char* v = std::getenv("TL_PROBE_VERSION");
+    std::printf("%s\n", v ? v : lumo::kLauncherVersion);
+    return 0;
+  }
   if (mode == "findroot") {
     const std::string root = lumo::findRoot(argc > 2 ? argv[2] : "");
     std::printf("root %s\n", root.c_str());
@@ -29,8 +38,10 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (mode == "lock") {
-    if (!lumo::acquireSingleLock()) {
-      std::printf("busy\n");
+    std::string error;
+    if (!lumo::acquireSingleLock(error)) {
+      if (!error.empty()) std::printf("error %s\n", error.c_str());
+      else std::printf("busy\n");
       return 1;
     }
     std::printf("locked\n");
