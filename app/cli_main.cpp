@@ -18,6 +18,7 @@
 #include "app/actions.h"
 #include "app/check.h"
 #include "app/choices.h"
+#include "app/preview.h"
 #include "app/startup.h"
 #include "app/state.h"
 #include "host/selfupdate.h"
@@ -37,6 +38,8 @@ const char* const kUsage =
     "  dismiss ROW          leave ROW's pack out of suppression\n"
     "  undismiss ROW        take ROW's pack back into suppression\n"
     "  suppress             update the maps and suppress the scenery lights\n"
+    "  preview [ICAO...]    what suppress would take out, writing nothing\n"
+    "  picture ICAO FILE    draw ICAO as the pass sees it into an SVG file\n"
     "  restore              put the original scenery files back\n"
     "  install-plugin       install or update the Taxilume plugin\n"
     "  launch               prepare the scenery and start X-Plane\n"
@@ -59,9 +62,14 @@ struct Command {
   std::vector<std::string> args;
 };
 
+// Commands that only look: they need no lock and write nothing.
+constexpr size_t kAnyCount = static_cast<size_t>(-1);
+const std::set<std::string> kLookOnly = {"preview", "picture"};
+
 const std::map<std::string, size_t> kArgCount = {
     {"status", 0}, {"check", 0},   {"packs", 0},          {"pick", 2},  {"dismiss", 1}, {"undismiss", 1},
     {"suppress", 0}, {"restore", 0}, {"install-plugin", 0}, {"launch", 0},
+    {"preview", kAnyCount}, {"picture", 2},
 };
 
 // Runs fn as the job `name` and waits for it, refresh included.
@@ -216,6 +224,14 @@ int execute(const Command& cmd) {
     runJob("suppressing", [&ok] { ok = doSuppress(); });
     return ok ? 0 : 1;
   }
+  if (c == "preview") {
+    runJob("previewing", [&ok, &cmd] { ok = doPreview(cmd.args); });
+    return ok ? 0 : 1;
+  }
+  if (c == "picture") {
+    runJob("drawing", [&ok, &cmd] { ok = doPicture(cmd.args[0], cmd.args[1]); });
+    return ok ? 0 : 1;
+  }
   if (c == "restore") {
     runJob("restoring", [&ok] { ok = doRestore(); });
     return ok ? 0 : 1;
@@ -269,7 +285,7 @@ int main(int argc, char** argv) {
   const auto known = kArgCount.find(cmd.name);
   if (known == kArgCount.end()) return usage(cmd.name[0] == '-' ? "unknown option " + cmd.name
                                                                   : "unknown command " + cmd.name);
-  if (cmd.args.size() != known->second)
+  if (known->second != kAnyCount && cmd.args.size() != known->second)
     return usage(cmd.name + " takes " + std::to_string(known->second) + " argument(s)");
 
   // Every line, as it is appended and in order, past the log's cap too.
@@ -288,7 +304,7 @@ int main(int argc, char** argv) {
   std::vector<char*> startArgs;
   for (auto& s : options) startArgs.push_back(s.data());
   startArgs.push_back(nullptr);
-  const int rc = startupCore(static_cast<int>(options.size()), startArgs.data());
+  const int rc = startupCore(static_cast<int>(options.size()), startArgs.data(), kLookOnly.count(cmd.name) > 0);
   if (rc != kStartupGoOn) return 1;  // another launcher holds the lock
 
   const int status = execute(cmd);

@@ -43,17 +43,19 @@ void sweepLeftovers(std::string old) {
 
 }  // namespace
 
-int startupCore(int argc, char** argv) {
+int startupCore(int argc, char** argv, bool readOnly) {
   scanCommandLine(argc, argv);
 
-  if (!lumo::acquireSingleLock()) {
+  if (!readOnly && !lumo::acquireSingleLock()) {
     std::fputs("Taxilume Launcher is already running.\n", stderr);
     return 0;
   }
 
-  lumo::sweepOldSelf();
-  const std::string self = lumo::selfPath();
-  if (!self.empty() && anyFileAt(self + ".old")) std::thread(sweepLeftovers, self + ".old").detach();
+  if (!readOnly) {
+    lumo::sweepOldSelf();
+    const std::string self = lumo::selfPath();
+    if (!self.empty() && anyFileAt(self + ".old")) std::thread(sweepLeftovers, self + ".old").detach();
+  }
 
   const bool quitRestore = lumo::loadQuitRestore();
   std::string given;
@@ -65,7 +67,7 @@ int startupCore(int argc, char** argv) {
 
   // Discovery reads only files and /proc; nothing else runs yet.
   const std::string root = lumo::canonicalRoot(lumo::findRoot(given));
-  if (!root.empty()) lumo::rememberRoot(root);
+  if (!root.empty() && !readOnly) lumo::rememberRoot(root);
   {
     std::lock_guard<std::mutex> lock(g_app.mtx);
     g_app.root = root;

@@ -15,4 +15,7 @@
 
 constexpr int kStartupGoOn = -1;
 
-int startupCore(int argc, char** argv);
+// readOnly is for commands that only look (the preview, the picture): they
+// run beside a launcher that holds the lock, and neither sweep, lock nor
+// remember anything, so they write no file at all.
+int startupCore(int argc, char** argv, bool readOnly = false);
