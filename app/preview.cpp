@@ -170,7 +170,20 @@ bool doPicture(const std::string& code, const std::string& svgPath) {
   return true;
 }
 
-std::vector<lumo::AirportPicture> previewPictures() {
+std::vector<PreviewedAirport> previewedAirports() {
+  std::vector<PreviewedAirport> out;
   std::lock_guard<std::mutex> lock(g_picturesMtx);
-  return g_pictures;
+  for (const auto& p : g_pictures)
+    out.push_back({p.code, p.mapLabel, static_cast<int>(p.taken.size()), static_cast<int>(p.kept.size()), p.splits});
+  return out;
+}
+
+bool previewPicture(const std::string& code, lumo::AirportPicture& out) {
+  std::lock_guard<std::mutex> lock(g_picturesMtx);
+  for (const auto& p : g_pictures)
+    if (p.code == code) {
+      out = p;
+      return true;
+    }
+  return false;
 }

@@ -26,5 +26,12 @@
 bool doPreview(const std::vector<std::string>& codes = {});
 bool doPicture(const std::string& code, const std::string& svgPath);
 
-// The airports of the last preview, in the order listed, with their pictures.
-std::vector<lumo::AirportPicture> previewPictures();
+// The airports of the last preview, in the order listed: a light summary for
+// lists drawn every frame, and one airport's picture on request (false when
+// the last preview did not claim it).
+struct PreviewedAirport {
+  std::string code, mapLabel;
+  int taken = 0, kept = 0, splits = 0;
+};
+std::vector<PreviewedAirport> previewedAirports();
+bool previewPicture(const std::string& code, lumo::AirportPicture& out);

@@ -11,6 +11,7 @@
 #include "host/discover.h"
 #include "host/selfupdate.h"
 #include "ui/jobs.h"
+#include "ui/previewpanel.h"
 #include "ui/probe.h"
 #include "ui/snapshot.h"
 #include "ui/winrules.h"
@@ -198,6 +199,7 @@ void drawActions(const WindowSnapshot& s, const lumo::ButtonStates& b) {
   if (jobButton("Update & Suppress", ImVec2(180, 40), b.suppress)) run("suppressing", [] { doSuppress(); });
   ImGui::SameLine();
   if (jobButton("Restore originals", ImVec2(170, 40), b.restore)) run("restoring", [] { doRestore(); });
+  drawPreviewButton(!s.busy && !s.root.empty());
   if (s.busy) {
     ImGui::SameLine();
     ImGui::TextColored(vec(C_AMBER), "%s...", s.jobName.c_str());
@@ -306,7 +308,9 @@ void draw(ImFont* headingFont) {
   drawStaleCopies(s, b);
   drawPackSection(s);
   drawActions(s, b);
+  drawPreviewList(s.busy);
   drawLog();
 
   ImGui::End();
+  drawAirportPanel();
 }
