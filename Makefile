@@ -14,7 +14,7 @@ PACKAGES := cmake gcc g++ make pkg-config git ca-certificates python3 locales \
   libcurl4-openssl-dev nlohmann-json3-dev googletest libgtest-dev \
   libcpp-httplib-dev libssl-dev openssl \
   xvfb xauth xdotool imagemagick x11-utils \
-  zip unzip tar libarchive-tools zenity fonts-roboto procps
+  zip unzip tar libarchive-tools zenity fonts-roboto procps librsvg2-bin
 
 .PHONY: deps configure build test test-asan bench demo install uninstall clean
 

@@ -89,16 +89,21 @@ std::string hexColour(unsigned rgb) {
   return b;
 }
 
-std::string points(const PictureFrame& f, const std::vector<orvel::Pt>& pts) {
-  std::string s;
-  for (const auto& p : pts) {
-    double x = 0, y = 0;
-    f.x(p, x, y);
-    if (!s.empty()) s += ' ';
-    s += num(x) + "," + num(y);
+// Metres of the frame to page pixels.
+struct Page {
+  const PictureFrame& f;
+  double px, ox, oy;
+  std::string points(const std::vector<orvel::Pt>& pts) const {
+    std::string s;
+    for (const auto& p : pts) {
+      double x = 0, y = 0;
+      f.x(p, x, y);
+      if (!s.empty()) s += ' ';
+      s += num(ox + x * px) + "," + num(oy + y * px);
+    }
+    return s;
   }
-  return s;
-}
+};
 
 }  // namespace
 
@@ -140,6 +145,9 @@ PictureFrame frameOf(const AirportPicture& pic, double marginM) {
   if (!box.valid) return f;
   f.mPerLon = orvel::metresPerDegLon((box.minLat + box.maxLat) / 2);
   if (!(f.mPerLon > 1e-6)) f.mPerLon = 1e-6;
+  // Room for the scale bar and the north arrow at any size of airport.
+  marginM = std::max(marginM, 0.06 * std::max((box.maxLon - box.minLon) * f.mPerLon,
+                                              (box.maxLat - box.minLat) * orvel::kMetresPerDeg));
   f.lat0 = box.maxLat + marginM / orvel::kMetresPerDeg;
   f.lon0 = box.minLon - marginM / f.mPerLon;
   f.width = (box.maxLon - box.minLon) * f.mPerLon + 2 * marginM;
@@ -199,83 +207,76 @@ double scaleBarMetres(double width) {
 
 std::string pictureSvg(const AirportPicture& pic) {
   const PictureFrame f = frameOf(pic);
-  // Drawn in metres; the page is about 1000 px on its longer side.
-  const double longer = std::max(f.width, f.height);
-  const double px = 1000.0 / longer;
-  const double head = 70 / px;  // room for the title above the drawing
-  const double stroke = 1.6 / px;
-  const double W = f.width, H = f.height + head;
+  // The drawing's longer side is 900 px; above it a band for the title and
+  // the legend, so that neither ever covers the airport.
+  constexpr double kSide = 900, kBand = 112, kFoot = 8;
+  const double px = kSide / std::max(f.width, f.height);
+  const double drawW = f.width * px, drawH = f.height * px;
+  const double W = std::max(kSide, drawW), H = kBand + drawH + kFoot;
+  const Page page{f, px, (W - drawW) / 2, kBand};
+
   std::string s;
   s += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-  s += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + num(W * px) + "\" height=\"" + num(H * px) +
-       "\" viewBox=\"0 " + num(-head) + " " + num(W) + " " + num(H) + "\">\n";
+  s += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + num(W) + "\" height=\"" + num(H) +
+       "\" viewBox=\"0 0 " + num(W) + " " + num(H) + "\">\n";
   const std::string title = pic.code + " - " + pic.mapLabel;
   s += "<title>" + xmlText(title) + "</title>\n";
-  s += "<rect x=\"0\" y=\"" + num(-head) + "\" width=\"" + num(W) + "\" height=\"" + num(H) +
-       "\" fill=\"#0a0e16\"/>\n";
+  s += "<rect x=\"0\" y=\"0\" width=\"" + num(W) + "\" height=\"" + num(H) + "\" fill=\"#0a0e16\"/>\n";
 
-  auto lines = [&](const char* id, const orvel::Lines& ls, const char* colour, double width, const char* dash) {
-    s += std::string("<g id=\"") + id + "\" fill=\"none\" stroke=\"" + colour + "\" stroke-width=\"" +
-         num(width) + "\"" + (dash[0] ? std::string(" stroke-dasharray=\"") + dash + "\"" : "") + ">\n";
+  auto lines = [&](const char* id, const orvel::Lines& ls, unsigned colour, double width) {
+    s += std::string("<g id=\"") + id + "\" fill=\"none\" stroke=\"" + hexColour(colour) + "\" stroke-width=\"" +
+         num(width) + "\">\n";
     for (const auto& l : ls)
-      if (l.size() >= 2) s += "<polyline points=\"" + points(f, l) + "\"/>\n";
+      if (l.size() >= 2) s += "<polyline points=\"" + page.points(l) + "\"/>\n";
     s += "</g>\n";
   };
-  lines("network", pic.scope.network, "#5a6b8c", stroke, "");
-  lines("lead", pic.scope.lead, "#c08cff", stroke * 1.5, "");
-  s += "<g id=\"bars\" fill=\"#e8463f\" fill-opacity=\"0.15\" stroke=\"#ffffff\" stroke-width=\"" + num(stroke) +
-       "\">\n";
-  for (const auto& b : barBoxes(pic.scope)) s += "<polygon points=\"" + points(f, b) + "\"/>\n";
+  lines("network", pic.scope.network, kNetworkColour, 1.0);
+  lines("lead", pic.scope.lead, kLeadColour, 1.5);
+  s += "<g id=\"bars\" fill=\"" + hexColour(kTakenColour) + "\" fill-opacity=\"0.15\" stroke=\"" +
+       hexColour(kBarColour) + "\" stroke-width=\"1\">\n";
+  for (const auto& b : barBoxes(pic.scope)) s += "<polygon points=\"" + page.points(b) + "\"/>\n";
   s += "</g>\n";
-  s += "<g id=\"kept\" fill=\"none\" stroke-width=\"" + num(stroke * 2) + "\" stroke-linecap=\"round\">\n";
+  s += "<g id=\"kept\" fill=\"none\" stroke-width=\"2\" stroke-linecap=\"round\">\n";
   for (const auto& r : pic.kept)
-    s += "<polyline class=\"kept\" stroke=\"" + hexColour(lightColour(r.code)) + "\" points=\"" + points(f, r.pts) +
-         "\"/>\n";
+    s += "<polyline class=\"kept\" stroke=\"" + hexColour(lightColour(r.code)) + "\" points=\"" +
+         page.points(r.pts) + "\"/>\n";
   s += "</g>\n";
-  s += "<g id=\"taken\" fill=\"none\" stroke=\"" + hexColour(kTakenColour) + "\" stroke-width=\"" +
-       num(stroke * 3) + "\" stroke-linecap=\"round\">\n";
-  for (const auto& r : pic.taken) s += "<polyline class=\"taken\" points=\"" + points(f, r.pts) + "\"/>\n";
+  s += "<g id=\"taken\" fill=\"none\" stroke=\"" + hexColour(kTakenColour) +
+       "\" stroke-width=\"2.4\" stroke-linecap=\"round\">\n";
+  for (const auto& r : pic.taken) s += "<polyline class=\"taken\" points=\"" + page.points(r.pts) + "\"/>\n";
   s += "</g>\n";
 
-  // Title, north arrow, scale bar and legend, sized in page pixels.
-  const double t = 1 / px;
   s += "<g font-family=\"sans-serif\" fill=\"#e6ebf2\">\n";
-  s += "<text x=\"" + num(12 * t) + "\" y=\"" + num(-head + 30 * t) + "\" font-size=\"" + num(22 * t) + "\">" +
-       xmlText(title) + "</text>\n";
-  s += "<text x=\"" + num(12 * t) + "\" y=\"" + num(-head + 54 * t) + "\" font-size=\"" + num(13 * t) +
-       "\" fill=\"#7a8699\">" + xmlText(pic.file) + "</text>\n";
-  const double nx = W - 30 * t, ny = H - head - 50 * t;
-  s += "<polygon points=\"" + num(nx) + "," + num(ny - 14 * t) + " " + num(nx - 8 * t) + "," + num(ny + 10 * t) +
-       " " + num(nx + 8 * t) + "," + num(ny + 10 * t) + "\"/>\n";
-  s += "<text x=\"" + num(nx) + "\" y=\"" + num(ny + 28 * t) + "\" font-size=\"" + num(14 * t) +
-       "\" text-anchor=\"middle\">N</text>\n";
-  const double bar = scaleBarMetres(W);
-  const double by = H - head - 16 * t;
-  s += "<rect x=\"" + num(12 * t) + "\" y=\"" + num(by) + "\" width=\"" + num(bar) + "\" height=\"" + num(4 * t) +
-       "\"/>\n";
-  s += "<text x=\"" + num(12 * t) + "\" y=\"" + num(by - 6 * t) + "\" font-size=\"" + num(13 * t) + "\">" +
-       std::to_string(static_cast<long>(bar)) + " m</text>\n";
+  s += "<text x=\"14\" y=\"32\" font-size=\"22\">" + xmlText(title) + "</text>\n";
+  s += "<text x=\"14\" y=\"52\" font-size=\"12\" fill=\"#7a8699\">" + xmlText(pic.file) + "</text>\n";
   struct Item {
     unsigned colour;
     const char* text;
   };
-  const Item items[] = {{kTakenColour, "taken by the pass (plugin draws it)"},
-                        {lightColour(101), "kept: green centreline"},
-                        {lightColour(103), "kept: amber hold line"},
-                        {lightColour(102), "kept: blue edge"},
-                        {0xffffff, "reference bar box"},
-                        {0xc08cff, "lead-on line"},
-                        {0x5a6b8c, "taxi-route network"}};
-  double ly = 20 * t;
-  s += "<rect x=\"" + num(W - 268 * t) + "\" y=\"" + num(ly - 8 * t) + "\" width=\"" + num(262 * t) +
-       "\" height=\"" + num(17 * t * 7 + 10 * t) + "\" fill=\"#0a0e16\" fill-opacity=\"0.8\"/>\n";
-  for (const Item& it : items) {
-    s += "<rect x=\"" + num(W - 260 * t) + "\" y=\"" + num(ly) + "\" width=\"" + num(16 * t) + "\" height=\"" +
-         num(6 * t) + "\" fill=\"" + hexColour(it.colour) + "\"/>\n";
-    s += "<text x=\"" + num(W - 238 * t) + "\" y=\"" + num(ly + 7 * t) + "\" font-size=\"" + num(12 * t) + "\">" +
-         it.text + "</text>\n";
-    ly += 17 * t;
+  const Item items[] = {{kTakenColour, "taken (the plugin draws it)"},
+                        {lightColour(101), "kept centreline"},
+                        {lightColour(103), "kept hold line"},
+                        {lightColour(102), "kept edge"},
+                        {kBarColour, "reference bar box"},
+                        {kLeadColour, "lead-on line"},
+                        {kNetworkColour, "taxi-route network"}};
+  for (size_t i = 0; i < sizeof items / sizeof items[0]; ++i) {
+    const double x = 14 + static_cast<double>(i % 4) * 220, y = 72 + static_cast<double>(i / 4) * 20;
+    s += "<rect x=\"" + num(x) + "\" y=\"" + num(y) + "\" width=\"18\" height=\"5\" fill=\"" +
+         hexColour(items[i].colour) + "\"/>\n";
+    s += "<text x=\"" + num(x + 24) + "\" y=\"" + num(y + 7) + "\" font-size=\"13\">" + items[i].text + "</text>\n";
   }
+  // Scale bar bottom left, north arrow bottom right, over the margin.
+  const double bar = scaleBarMetres(drawW / px);
+  const double by = H - kFoot - 16;
+  s += "<rect x=\"" + num(page.ox + 12) + "\" y=\"" + num(by) + "\" width=\"" + num(bar * px) +
+       "\" height=\"4\"/>\n";
+  s += "<text x=\"" + num(page.ox + 12) + "\" y=\"" + num(by - 6) + "\" font-size=\"13\">" +
+       std::to_string(static_cast<long>(bar)) + " m</text>\n";
+  const double nx = page.ox + drawW - 22, ny = H - kFoot - 40;
+  s += "<polygon points=\"" + num(nx) + "," + num(ny - 14) + " " + num(nx - 8) + "," + num(ny + 10) + " " +
+       num(nx + 8) + "," + num(ny + 10) + "\"/>\n";
+  s += "<text x=\"" + num(nx) + "\" y=\"" + num(ny + 28) + "\" font-size=\"14\" text-anchor=\"middle\">N</text>\n";
   s += "</g>\n</svg>\n";
   return s;
 }

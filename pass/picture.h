@@ -47,7 +47,7 @@ std::string mapLabelOf(const std::string& file, const std::string& code, const P
 AirportPicture pictureOf(const BlockPreview& block, const std::string& mapLabel);
 
 // Metres from the top-left corner of everything the picture holds, plus a
-// margin; north up.
+// margin of marginM or 6 % of the larger side, whichever is more; north up.
 struct PictureFrame {
   double lat0 = 0, lon0 = 0;  // the top-left corner
   double mPerLon = 1;         // metres per degree of longitude at the middle latitude
@@ -65,6 +65,9 @@ std::vector<std::vector<orvel::Pt>> barBoxes(const orveldb::AirportScope& scope,
 // lines, ...); taken runs are red whatever their code.
 unsigned lightColour(int code);
 constexpr unsigned kTakenColour = 0xff2a2a;
+constexpr unsigned kBarColour = 0xffffff;
+constexpr unsigned kLeadColour = 0xc08cff;
+constexpr unsigned kNetworkColour = 0x5a6b8c;
 
 // A round scale-bar length in metres, about a fifth of `width`.
 double scaleBarMetres(double width);

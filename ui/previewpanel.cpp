@@ -71,16 +71,16 @@ void drawPicture(const ImVec2 p0, const ImVec2 size) {
   ImDrawList* dl = ImGui::GetWindowDrawList();
   dl->PushClipRect(p0, ImVec2(p0.x + size.x, p0.y + size.y), true);
   dl->AddRectFilled(p0, ImVec2(p0.x + size.x, p0.y + size.y), colourOf(0x0a0e16));
-  for (const auto& l : pic.scope.network) polyline(dl, v, f, l, colourOf(0x5a6b8c), 1.0f);
-  for (const auto& l : pic.scope.lead) polyline(dl, v, f, l, colourOf(0xc08cff), 1.5f);
+  for (const auto& l : pic.scope.network) polyline(dl, v, f, l, colourOf(lumo::kNetworkColour), 1.0f);
+  for (const auto& l : pic.scope.lead) polyline(dl, v, f, l, colourOf(lumo::kLeadColour), 1.5f);
   for (const auto& b : g_panel.boxes) {
     std::vector<ImVec2> s;
     for (const auto& p : b) s.push_back(v.at(f, p));
-    dl->AddConvexPolyFilled(s.data(), static_cast<int>(s.size()), colourOf(0xe8463f, 40));
-    dl->AddPolyline(s.data(), static_cast<int>(s.size()), colourOf(0xffffff), ImDrawFlags_Closed, 1.0f);
+    dl->AddConvexPolyFilled(s.data(), static_cast<int>(s.size()), colourOf(lumo::kTakenColour, 40));
+    dl->AddPolyline(s.data(), static_cast<int>(s.size()), colourOf(lumo::kBarColour), ImDrawFlags_Closed, 1.0f);
   }
   for (const auto& r : pic.kept) polyline(dl, v, f, r.pts, colourOf(lumo::lightColour(r.code)), 2.0f);
-  for (const auto& r : pic.taken) polyline(dl, v, f, r.pts, colourOf(lumo::kTakenColour), 3.0f);
+  for (const auto& r : pic.taken) polyline(dl, v, f, r.pts, colourOf(lumo::kTakenColour), 2.4f);
 
   // Scale bar and north, fixed to the canvas.
   const double bar = lumo::scaleBarMetres(size.x / scale);
@@ -157,9 +157,9 @@ void drawAirportPanel() {
     legendItem(lumo::kTakenColour, "taken");
     legendItem(lumo::lightColour(101), "kept centreline");
     legendItem(lumo::lightColour(103), "kept hold line");
-    legendItem(0xffffff, "bar box");
-    legendItem(0xc08cff, "lead-on");
-    legendItem(0x5a6b8c, "network");
+    legendItem(lumo::kBarColour, "bar box");
+    legendItem(lumo::kLeadColour, "lead-on");
+    legendItem(lumo::kNetworkColour, "network");
     ImGui::NewLine();
 
     const ImVec2 p0 = ImGui::GetCursorScreenPos();

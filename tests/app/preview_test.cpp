@@ -24,23 +24,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Every entry under the test's folder (scenery, plugin folder, home,
-// configuration, temporary folder) with its mode, nanosecond time, size and
-// bytes.
-std::map<std::string, std::string> listing(const std::string& folder) {
-  std::map<std::string, std::string> out;
-  for (auto it = fs::recursive_directory_iterator(folder); it != fs::recursive_directory_iterator(); ++it) {
-    struct stat st {};
-    const std::string p = it->path().string();
-    if (::lstat(p.c_str(), &st) != 0) continue;
-    std::string v = std::to_string(st.st_mode) + " " + std::to_string(st.st_mtim.tv_sec) + "." +
-                    std::to_string(st.st_mtim.tv_nsec) + " " + std::to_string(st.st_size);
-    if (S_ISREG(st.st_mode)) v += " " + tl::readFile(p);
-    out[p] = v;
-  }
-  return out;
-}
-
 // The three numbers of "<prefix>N airport(s) across F file(s), E exclusion(s)."
 std::string figures(const tl::CliRun& r, const std::string& prefix) {
   const int at = r.findPrefix(prefix);
@@ -90,10 +73,10 @@ TEST(CliPreview, AgreesWithSuppressAndChangesNothing) {
   tl::CliWorld w;
   ASSERT_EQ(w.error(), "");
   const std::string all = w.path("");
-  const auto before = listing(all);
+  const auto before = tl::listing(all);
   const tl::CliRun p = w.cli({"preview"});
   ASSERT_EQ(p.status, 0) << p.out();
-  EXPECT_EQ(listing(all), before);
+  EXPECT_EQ(tl::listing(all), before);
   EXPECT_TRUE(p.has("Preview only: no file was written.")) << p.out();
   EXPECT_TRUE(p.has("   KROC not suppressed - Rochester Pro: needs a publisher picked")) << p.out();
 
@@ -169,6 +152,10 @@ TEST(CliPicture, DrawsTheAirportThePreviewLists) {
   EXPECT_EQ(pclose(f), 0) << "not well-formed XML";
   ASSERT_EQ(got, 1);
   EXPECT_EQ(red, runs);
+  // And a common viewer's renderer draws it.
+  const std::string render = "rsvg-convert -o '" + w.path("lzib.png") + "' '" + svg + "' 2>&1";
+  EXPECT_EQ(std::system(render.c_str()), 0);
+  EXPECT_GT(fs::exists(w.path("lzib.png")) ? fs::file_size(w.path("lzib.png")) : 0u, 1000u);
 
   const tl::CliRun none = w.cli({"picture", "KROC", w.path("kroc.svg")});
   EXPECT_EQ(none.status, 1) << none.out();

@@ -20,22 +20,6 @@ using tlpass::World;
 
 namespace {
 
-// Every entry under a folder with its kind, bytes and nanosecond times: a
-// preview must leave all of it exactly as it was.
-std::map<std::string, std::string> listing(const std::string& folder) {
-  std::map<std::string, std::string> out;
-  for (auto it = fs::recursive_directory_iterator(folder); it != fs::recursive_directory_iterator(); ++it) {
-    struct stat st {};
-    const std::string p = it->path().string();
-    if (::lstat(p.c_str(), &st) != 0) continue;
-    std::string v = std::to_string(st.st_mode) + " " + std::to_string(st.st_mtim.tv_sec) + "." +
-                    std::to_string(st.st_mtim.tv_nsec) + " " + std::to_string(st.st_size);
-    if (S_ISREG(st.st_mode)) v += " " + tl::readFile(p);
-    out[p] = v;
-  }
-  return out;
-}
-
 // Packs of several kinds in front of the global file: a publisher's own map
 // and network (EDDF), a pack that needs a pick (KROC), a plain pack on the
 // base map (LOWI); the global file with canonical networks claims the rest.
@@ -96,10 +80,10 @@ TEST(Preview, AgreesWithThePassAndTouchesNothing) {
   const lumo::Geometry maps = w.maps();
   const lumo::PackScan scan = w.scan(maps);
 
-  const auto before = listing(w.dir.path());
+  const auto before = tl::listing(w.dir.path());
   const Preview p = preview(w, maps, scan);
   ASSERT_TRUE(p.result.ok) << p.result.error;
-  EXPECT_EQ(listing(w.dir.path()), before);
+  EXPECT_EQ(tl::listing(w.dir.path()), before);
   EXPECT_GT(p.result.takenRuns, 0);
   EXPECT_EQ(p.result.notSuppressed, 1);  // KROC: needs a pick
 
@@ -115,9 +99,9 @@ TEST(Preview, AgreesWithThePassAndTouchesNothing) {
   for (const auto& s : p.splits) splits += s.second;
   EXPECT_EQ(splits, run.result.exclusions);
 
-  const auto inForce = listing(w.dir.path());
+  const auto inForce = tl::listing(w.dir.path());
   const Preview again = preview(w, maps, scan);
-  EXPECT_EQ(listing(w.dir.path()), inForce);
+  EXPECT_EQ(tl::listing(w.dir.path()), inForce);
   expectSameFigures(again.result, run.result);
   EXPECT_EQ(again.lines, run.lines);
   EXPECT_EQ(again.runs, p.runs);
