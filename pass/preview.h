@@ -7,8 +7,10 @@
 // file rewrite is replaced, by previewFile: it reads the bytes a pass would
 // rewrite and hands every claimed block to the same block code, writing
 // nothing anywhere. A pass first puts any earlier pass back; the preview
-// reads what that restore would put back instead: a file we cut, whose
-// mark still matches, is read from its backup.
+// reads what that restore would put back instead: a file the manifest (or a
+// matching mark) says we cut, still as we left it, is read from its backup.
+// A deleted apt.dat whose backup alone is left is not seen (the restore
+// would bring it back first).
 //
 // Failure: the result is a PassResult like the pass's (ok false and an error
 // where a pass would stop, e.g. a file changed since it was cut). The log
@@ -17,6 +19,7 @@
 #pragma once
 
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -43,13 +46,17 @@ struct BlockPreview {
 };
 using BlockPreviewFn = std::function<void(const BlockPreview&)>;
 
+// The apt.dat files whose backups the restore before a pass would put back
+// (lumo::restoreAll, orvel::restoreFile), decided the way they decide.
+std::set<std::string> filesRestoreWouldPutBack(const std::string& root, const std::string& pluginDir);
+
 // The read-only stand-in for orveldb::suppressAll: same arguments, result
 // and message; blocks go to onAirport as well. pluginDir backs up a missing
-// cut mark, as in the rewrite.
+// cut mark, as in the rewrite; a file in restored is read from its backup.
 orvel::OpResult previewFile(const std::string& file, const orveldb::ScopeMap& scopes,
                             const orvel::SuppressScope& base, std::vector<std::string>& touched,
                             orveldb::TakenMap& taken, const std::string& pluginDir,
-                            const BlockPreviewFn& onAirport);
+                            const std::set<std::string>& restored, const BlockPreviewFn& onAirport);
 
 // The pass's arguments but quitRestore; log and onAirport may be empty.
 PassResult previewPass(const std::string& root, const std::string& pluginDir, const Geometry& maps,

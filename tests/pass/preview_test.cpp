@@ -7,10 +7,12 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <map>
 
 #include "pass/picture.h"
 #include "scenery/files.h"
+#include "scenery/restore.h"
 #include "scenery/shim.h"
 #include "world.h"
 
@@ -107,20 +109,65 @@ TEST(Preview, AgreesWithThePassAndTouchesNothing) {
   EXPECT_EQ(again.runs, p.runs);
 }
 
-// A file changed behind a pass that cut it stops a real pass; the preview
-// says so instead of figures.
-TEST(Preview, ReportsWhereAPassWouldStop) {
-  World w;
-  buildWorld(w);
-  const lumo::Geometry maps = w.maps();
-  const lumo::PackScan scan = w.scan(maps);
-  ASSERT_TRUE(w.pass(maps, scan).result.ok);
-  const std::string inn = w.packFile("Plain Innsbruck");
-  tl::writeFile(inn, tl::readFile(inn) + "\n");
+// Scenery as earlier passes, crashes and updates leave it: the preview
+// reads what the restore before a pass would leave, and agrees with that
+// restore followed by a pass - figures, lines and where it stops.
+TEST(Preview, AgreesWithRestoreThenPassWhateverIsLeftBehind) {
+  struct Case {
+    const char* name;
+    std::function<void(World&, const lumo::Geometry&, const lumo::PackScan&)> leave;
+    bool passes;
+  };
+  const auto suppressed = [](World& w, const lumo::Geometry& maps, const lumo::PackScan& scan) {
+    ASSERT_TRUE(w.pass(maps, scan).result.ok);
+  };
+  const std::vector<Case> cases = {
+      {"a pass whose manifest is lost: its backups are orphans",
+       [&](World& w, const lumo::Geometry& maps, const lumo::PackScan& scan) {
+         suppressed(w, maps, scan);
+         fs::remove(w.plugin + "/orvel_manifest.json");
+       },
+       true},
+      {"a backup nobody recorded, beside the file",
+       [](World& w, const lumo::Geometry&, const lumo::PackScan&) {
+         const std::string f = w.packFile("Plain Innsbruck");
+         tl::writeFile(f + ".taxilume-orig", tl::readFile(f));
+       },
+       true},
+      {"an emptied file beside a backup nobody recorded",
+       [](World& w, const lumo::Geometry&, const lumo::PackScan&) {
+         const std::string f = w.packFile("Plain Innsbruck");
+         tl::writeFile(f + ".taxilume-orig", tl::readFile(f));
+         tl::writeFile(f, "");
+       },
+       true},
+      {"a file changed since the pass cut it",
+       [&](World& w, const lumo::Geometry& maps, const lumo::PackScan& scan) {
+         suppressed(w, maps, scan);
+         const std::string f = w.packFile("Plain Innsbruck");
+         tl::writeFile(f, tl::readFile(f) + "\n");
+       },
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    World w;
+    buildWorld(w);
+    const lumo::Geometry maps = w.maps();
+    c.leave(w, maps, w.scan(maps));
+    const lumo::PackScan scan = w.scan(maps);
 
-  const Preview p = preview(w, maps, scan);
-  EXPECT_FALSE(p.result.ok);
-  EXPECT_NE(p.result.error.find("changed since Taxilume cut it"), std::string::npos) << p.result.error;
+    const auto before = tl::listing(w.dir.path());
+    const Preview p = preview(w, maps, scan);
+    EXPECT_EQ(tl::listing(w.dir.path()), before);
+
+    lumo::restoreAll(w.plugin, {}, w.root);
+    const tlpass::PassRun run = w.pass(maps, scan);
+    EXPECT_EQ(run.result.ok, c.passes) << run.result.error;
+    expectSameFigures(p.result, run.result);
+    EXPECT_EQ(p.result.error, run.result.error.substr(0, p.result.error.size()));
+    EXPECT_EQ(p.lines, run.lines);
+  }
 }
 
 // Run under the preloaded shim armed to fail every open for writing under
