@@ -163,3 +163,19 @@ TEST(CliPicture, DrawsTheAirportThePreviewLists) {
   EXPECT_NE(none.findPrefix("!! KROC is not claimed by any file a pass would rewrite"), -1) << none.out();
   EXPECT_FALSE(fs::exists(w.path("kroc.svg")));
 }
+
+// Without the server there is nothing to compare against: the preview says
+// why and fails, the picture writes no file.
+TEST(CliPreview, WithTheServerDownSaysWhy) {
+  tl::CliWorld w;
+  ASSERT_EQ(w.error(), "");
+  w.server().stop();
+  const auto before = tl::listing(w.path(""));
+  const tl::CliRun p = w.cli({"preview"});
+  EXPECT_EQ(p.status, 1) << p.out();
+  EXPECT_GE(p.find("!! no answer from 127.0.0.1"), 0) << p.out();
+  EXPECT_EQ(p.lines.back(), "!! Nothing to compare without the published maps - nothing was read or written.");
+  const tl::CliRun r = w.cli({"picture", "LZIB", w.path("lzib.svg")});
+  EXPECT_EQ(r.status, 1) << r.out();
+  EXPECT_EQ(tl::listing(w.path("")), before);
+}
