@@ -24,8 +24,8 @@
 #include "engine/log.h"
 #include "engine/scope.h"
 #include "engine/taken.h"
-#include "scenery/files.h"
 #include "packs/scan.h"
+#include "scenery/files.h"
 #include "server/maps.h"
 
 namespace lumo {
