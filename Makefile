@@ -16,7 +16,7 @@ PACKAGES := cmake gcc g++ make pkg-config git ca-certificates python3 locales \
   libcpp-httplib-dev libssl-dev openssl \
   xvfb xauth xdotool imagemagick x11-utils \
   zip unzip tar libarchive-tools zenity fonts-roboto procps \
-  libx11-dev libfontconfig-dev fonts-dejavu-core
+  libx11-dev libfontconfig-dev fonts-dejavu-core librsvg2-bin
 
 .PHONY: deps configure build programs test test-asan bench demo install uninstall clean
 

@@ -34,7 +34,7 @@ void actionStartup() {
   actionRescan();
 }
 
-void actionCheck() {
+bool refreshMaps() {
   std::string host, knownRev;
   int port = 443;
   {
@@ -48,16 +48,26 @@ void actionCheck() {
   std::string error;
   bool notModified = false;
   const bool gotMaps = lumo::fetchGeometry(host, port, fresh, error, knownRev, notModified);
+  std::lock_guard<std::mutex> lock(g_app.mtx);
+  if (gotMaps) {
+    if (!notModified) g_app.maps = std::move(fresh);
+    g_app.mapsLoaded = true;
+    g_app.sayLocked(mapsLine(g_app.maps));
+  } else {
+    g_app.mapsLoaded = false;
+    g_app.sayLocked("!! " + error);
+  }
+  return gotMaps;
+}
+
+void actionCheck() {
+  refreshMaps();
+  std::string host;
+  int port = 443;
   {
     std::lock_guard<std::mutex> lock(g_app.mtx);
-    if (gotMaps) {
-      if (!notModified) g_app.maps = std::move(fresh);
-      g_app.mapsLoaded = true;
-      g_app.sayLocked(mapsLine(g_app.maps));
-    } else {
-      g_app.mapsLoaded = false;
-      g_app.sayLocked("!! " + error);
-    }
+    host = g_app.host;
+    port = g_app.port;
   }
 
   lumo::Release release;

@@ -23,6 +23,9 @@ extern bool g_checkSelfUpdate;
 
 void actionStartup();
 void actionCheck();
+// The maps part of actionCheck alone (fetched unless unchanged, logged);
+// true when g_app then holds published maps.
+bool refreshMaps();
 void actionRescan();
 
 // Scans the packs against `maps`, stores the scan in g_app (emptying

@@ -22,6 +22,7 @@
 #include "app/check.h"
 #include "app/choices.h"
 #include "app/cmdline.h"
+#include "app/preview.h"
 #include "app/startup.h"
 #include "app/state.h"
 #include "host/selfupdate.h"
@@ -48,6 +49,8 @@ const char* const kUsage =
     "  dismiss ROW          leave ROW's pack out of suppression\n"
     "  undismiss ROW        take ROW's pack back into suppression\n"
     "  suppress             update the maps and suppress the scenery lights\n"
+    "  preview [ICAO...]    what suppress would take out, writing nothing\n"
+    "  picture ICAO FILE    draw ICAO as the pass sees it into an SVG file\n"
     "  restore              put the original scenery files back\n"
     "  install-plugin       install or update the Taxilume plugin\n"
     "  launch               prepare the scenery and start X-Plane\n"
@@ -68,9 +71,14 @@ struct Command {
   std::vector<std::string> args;
 };
 
+// Commands that only look: they need no lock and write nothing.
+constexpr size_t kAnyCount = static_cast<size_t>(-1);
+const std::set<std::string> kLookOnly = {"preview", "picture"};
+
 const std::map<std::string, size_t> kArgCount = {
     {"status", 0}, {"check", 0},   {"packs", 0},          {"pick", 2},  {"dismiss", 1}, {"undismiss", 1},
     {"suppress", 0}, {"restore", 0}, {"install-plugin", 0}, {"launch", 0}, {"forget-outdated", 0},
+    {"preview", kAnyCount}, {"picture", 2},
 };
 
 // Runs fn as the job `name` and waits for it, refresh included.
@@ -246,6 +254,14 @@ int execute(const Command& cmd) {
     runJob("suppressing", [&ok] { ok = doSuppress(); });
     return ok ? 0 : 1;
   }
+  if (c == "preview") {
+    runJob("previewing", [&ok, &cmd] { ok = doPreview(cmd.args); });
+    return ok ? 0 : 1;
+  }
+  if (c == "picture") {
+    runJob("drawing", [&ok, &cmd] { ok = doPicture(cmd.args[0], cmd.args[1]); });
+    return ok ? 0 : 1;
+  }
   if (c == "restore") {
     runJob("restoring", [&ok] { ok = doRestore(); });
     return ok ? 0 : 1;
@@ -286,7 +302,7 @@ int main(int argc, char** argv) {
   Command cmd{options.words[0], {options.words.begin() + 1, options.words.end()}};
   const auto known = kArgCount.find(cmd.name);
   if (known == kArgCount.end()) return usage("unknown command " + cmd.name);
-  if (cmd.args.size() != known->second)
+  if (known->second != kAnyCount && cmd.args.size() != known->second)
     return usage(cmd.name + " takes " + std::to_string(known->second) + " argument(s)");
   // A row is a number whatever the scan finds; a malformed one is turned
   // away before the server is asked anything.
@@ -313,7 +329,7 @@ int main(int argc, char** argv) {
   g_words.restore = "Run taxilume-cli restore";
 
   bool rootRefused = false;
-  const int rc = startupCore(options, &rootRefused);
+  const int rc = startupCore(options, &rootRefused, nullptr, kLookOnly.count(cmd.name) > 0);
   if (rc != kStartupGoOn) return 1;  // another launcher holds the lock
   if (rootRefused) {
     std::fflush(stdout);

@@ -59,7 +59,8 @@ std::string notXPlaneBecause(const std::string& given, const std::string& root) 
 
 }  // namespace
 
-int startupCore(const lumo::CommandLine& cl, bool* rootRefused, bool (*raiseRunning)()) {
+int startupCore(const lumo::CommandLine& cl, bool* rootRefused, bool (*raiseRunning)(),
+                bool readOnly) {
   if (rootRefused) *rootRefused = false;
   if (cl.hostGiven) takeHostOption(cl.host);
   if (cl.rootGiven) takeRootOption(cl.root);
@@ -70,7 +71,7 @@ int startupCore(const lumo::CommandLine& cl, bool* rootRefused, bool (*raiseRunn
   }
 
   std::string lockError;
-  if (!lumo::acquireSingleLock(lockError)) {
+  if (!readOnly && !lumo::acquireSingleLock(lockError)) {
     if (!lockError.empty()) {
       std::fprintf(stderr, "Taxilume Launcher cannot start: %s\n", lockError.c_str());
       return 1;
@@ -79,9 +80,11 @@ int startupCore(const lumo::CommandLine& cl, bool* rootRefused, bool (*raiseRunn
     return 0;
   }
 
-  lumo::sweepOldSelf();
-  const std::string self = lumo::selfPath();
-  if (!self.empty() && anyFileAt(self + ".old")) std::thread(sweepLeftovers, self + ".old").detach();
+  if (!readOnly) {
+    lumo::sweepOldSelf();
+    const std::string self = lumo::selfPath();
+    if (!self.empty() && anyFileAt(self + ".old")) std::thread(sweepLeftovers, self + ".old").detach();
+  }
 
   const bool quitRestore = lumo::loadQuitRestore();
   std::string given;
@@ -102,7 +105,7 @@ int startupCore(const lumo::CommandLine& cl, bool* rootRefused, bool (*raiseRunn
     root.clear();
     if (rootRefused) *rootRefused = true;
   }
-  if (!root.empty()) lumo::rememberRoot(root);
+  if (!root.empty() && !readOnly) lumo::rememberRoot(root);
   {
     std::lock_guard<std::mutex> lock(g_app.mtx);
     g_app.root = root;

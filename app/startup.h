@@ -23,6 +23,10 @@
 // front end that can bring an already running launcher to the front returns
 // true when it did, and startup ends at once with 0 instead of waiting for
 // the lock.
+//
+// readOnly is for commands that only look (the preview, the picture): they
+// run beside a launcher that holds the lock, and neither sweep, lock nor
+// remember anything, so they write no file at all.
 #pragma once
 
 #include "app/cmdline.h"
@@ -30,4 +34,4 @@
 constexpr int kStartupGoOn = -1;
 
 int startupCore(const lumo::CommandLine& options, bool* rootRefused = nullptr,
-                bool (*raiseRunning)() = nullptr);
+                bool (*raiseRunning)() = nullptr, bool readOnly = false);

@@ -7,7 +7,8 @@
 // The pass runs twice as "Update & Suppress" would (restore, scan, pass):
 // the first round on pristine scenery, the second one restoring the first.
 // Then the pass's own steps are run one by one on the same folder to split
-// its time into network, backup copy, rewrite and record.
+// its time into network, backup copy, rewrite and record. The preview of a
+// pass is timed beside the rounds.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -29,6 +30,7 @@
 #include "packs/scan.h"
 #include "pass/choice.h"
 #include "pass/pass.h"
+#include "pass/preview.h"
 #include "scenery/files.h"
 #include "scenery/manifest.h"
 #include "scenery/restore.h"
@@ -201,6 +203,21 @@ int main(int argc, char** argv) {
                   r->result.exclusions, r->result.takenRuns, r->requests);
       if (!r->result.ok) rc = 1;
     }
+
+    // The preview on the scenery the second round left suppressed: it reads
+    // the backup the next round would restore, and writes nothing.
+    t = Clock::now();
+    const lumo::PackScan pvScan = lumo::scanPacks(root, plugin, maps, "127.0.0.1", server.port(), {});
+    const lumo::PassResult pv = lumo::previewPass(root, plugin, maps, {}, "127.0.0.1", server.port(), pvScan);
+    const double tPreview = since(t);
+    std::printf("preview  : scan and preview %.0f ms (a round: restore + scan + pass %.0f ms); %s, %d airport(s), "
+                "%d exclusion(s), %d taken run(s)%s\n",
+                tPreview, second.restore + second.scan + second.pass, pv.ok ? "ok" : pv.error.c_str(), pv.airports,
+                pv.exclusions, pv.takenRuns,
+                pv.airports == second.result.airports && pv.exclusions == second.result.exclusions &&
+                        pv.takenRuns == second.result.takenRuns
+                    ? " - the pass's figures"
+                    : " - NOT the pass's figures");
 
     // The pass's steps one by one, on pristine scenery again.
     t = Clock::now();

@@ -10,6 +10,7 @@
 #include <ostream>
 #include <streambuf>
 
+#include "engine/claim.h"
 #include "engine/rewrite.h"
 #include "scenery/manifest.h"
 
@@ -57,8 +58,8 @@ class FdBuf : public std::streambuf {
   std::vector<char> buf_;
 };
 
-// The per-block work of one file: look the block's airport up, point a copy
-// of the base scope at its geometry, record what will be taken, then split.
+// The per-block work of one file: look the block's airport up and claim it
+// (engine/claim.h), keeping what will be taken.
 struct ClaimBlocks {
   const orveldb::ScopeMap& scopes;
   const orvel::SuppressScope& base;
@@ -70,20 +71,10 @@ struct ClaimBlocks {
     auto it = scopes.find(code);
     if (it == scopes.end()) return false;
     touched.push_back(code);
-    const orveldb::AirportScope& a = it->second;
-    orvel::SuppressScope s = base;
-    s.leads = a.lead.empty() ? nullptr : &a.lead;
-    s.bars = a.bars.empty() ? nullptr : &a.bars;
-    s.barx = (s.bars && a.barx.size() == a.bars.size()) ? &a.barx : nullptr;
-    s.network = a.network.empty() ? nullptr : &a.network;
-    if (!s.leads && !s.bars && !s.network) return false;
-    if (taken) {
-      // From the rows as they are before the split below changes them.
-      std::vector<orveldb::TakenRun> runs = orveldb::takenByPass(rows, s);
-      if (!runs.empty()) (*taken)[code] = std::move(runs);
-    }
+    std::vector<orveldb::TakenRun> runs;
     int n = 0;
-    bool changed = orvel::splitBlockLights(rows, s, n);
+    const bool changed = orveldb::claimBlock(rows, it->second, base, taken ? &runs : nullptr, n);
+    if (taken && !runs.empty()) (*taken)[code] = std::move(runs);
     splits += n;
     return changed;
   }

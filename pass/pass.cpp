@@ -93,7 +93,7 @@ int checkRecord(const std::string& pluginDir, int airports, const LogFn& log) {
 
 PassResult applyPass(const std::string& root, const std::string& pluginDir, const Geometry& maps,
                      const LogFn& log, bool quitRestore, const std::string& host, int port,
-                     const PackScan& scan) {
+                     const PackScan& scan, const PassReadOnly* readOnly) {
   PassResult res;
   const std::vector<std::string> files = orveldb::aptDatFilesInOrder(root);
   if (files.empty()) {
@@ -131,10 +131,11 @@ PassResult applyPass(const std::string& root, const std::string& pluginDir, cons
       chooseAirport(file, pack, code, maps, rows, shared, choice, log);
 
     const orvel::OpResult r =
-        orveldb::suppressAll(file, choice.scopes, base, touched, &taken, pluginDir);
+        readOnly ? readOnly->rewrite(file, choice.scopes, base, touched, taken)
+                 : orveldb::suppressAll(file, choice.scopes, base, touched, &taken, pluginDir);
     if (!r.ok) {
       res.error = file + ": " + r.message;
-      rollBack(pluginDir, root);
+      if (!readOnly) rollBack(pluginDir, root);
       return res;
     }
     for (const auto& c : touched) pending.erase(c);
@@ -143,7 +144,7 @@ PassResult applyPass(const std::string& root, const std::string& pluginDir, cons
       ++res.notSuppressed;
     }
     if (r.changed) {
-      if (!orveldb::recordPass(pluginDir, file, touched, passSignature(maps.rev, shared.hash),
+      if (!readOnly && !orveldb::recordPass(pluginDir, file, touched, passSignature(maps.rev, shared.hash),
                                "launcher", quitRestore)) {
         // A changed file the manifest does not know could not be restored
         // or checked later: undo the pass rather than report success.
@@ -165,6 +166,14 @@ PassResult applyPass(const std::string& root, const std::string& pluginDir, cons
     say(log, line);
   }
 
+  if (readOnly) {
+    for (const auto& e : taken) res.takenRuns += static_cast<int>(e.second.size());
+    // The one check a pass would fail on scenery it found as it is now; the
+    // others compare what it wrote.
+    res.ok = !(res.files == 0 && res.airports > 0);
+    if (!res.ok) res.error = "nothing would be changed, so a pass would record nothing and stop";
+    return res;
+  }
   if (checkRecord(pluginDir, res.airports, log) > 0) {
     rollBack(pluginDir, root);
     res.error = "the scenery changed behind us - the originals were put back";

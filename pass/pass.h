@@ -17,10 +17,15 @@
 // networks. Nothing throws.
 #pragma once
 
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "engine/log.h"
+#include "engine/scope.h"
+#include "engine/taken.h"
 #include "packs/scan.h"
+#include "scenery/files.h"
 #include "server/maps.h"
 
 namespace lumo {
@@ -39,8 +44,24 @@ struct PassResult {
 // root ends in "/"; pluginDir holds the manifest and the taken record; maps
 // and scan are the pass's own copies; log may be empty; quitRestore goes
 // into the manifest rows; host and port serve the ORVEL lists and networks.
+//
+// readOnly, when given, makes it a pass that writes nothing (pass/preview.h):
+// the same walk, claims and choices, with readOnly->rewrite in place of the
+// file rewrite; nothing is recorded, checked against the disk, rolled back
+// or written to the plugin folder, and the result holds what a pass would
+// have reported.
+struct PassReadOnly;
 PassResult applyPass(const std::string& root, const std::string& pluginDir, const Geometry& maps,
                      const LogFn& log, bool quitRestore, const std::string& host, int port,
-                     const PackScan& scan);
+                     const PackScan& scan, const PassReadOnly* readOnly = nullptr);
+
+// Stands in for orveldb::suppressAll (same arguments and result) and must
+// only read.
+struct PassReadOnly {
+  std::function<orvel::OpResult(const std::string& file, const orveldb::ScopeMap& scopes,
+                                const orvel::SuppressScope& base, std::vector<std::string>& touched,
+                                orveldb::TakenMap& taken)>
+      rewrite;
+};
 
 }  // namespace lumo

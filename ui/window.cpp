@@ -16,6 +16,7 @@
 #include "host/selfupdate.h"
 #include "ui/instance.h"
 #include "ui/jobs.h"
+#include "ui/previewpanel.h"
 #include "ui/probe.h"
 #include "ui/snapshot.h"
 #include "ui/winrules.h"
@@ -244,6 +245,7 @@ void drawActions(const WindowSnapshot& s, const lumo::ButtonStates& b) {
   if (jobButton("Update & Suppress", ImVec2(180, kActionH), b.suppress)) run("suppressing", [] { doSuppress(); });
   ImGui::SameLine();
   if (jobButton("Restore originals", ImVec2(170, kActionH), b.restore)) run("restoring", [] { doRestore(); });
+  drawPreviewButton(!s.busy && !s.root.empty());
   if (s.busy) {
     // Drawn at its place rather than as a text item, which would follow the
     // buttons' text baseline instead of their middle.
@@ -415,7 +417,9 @@ void draw(ImFont* headingFont) {
   ImGui::EndChild();
 
   drawActions(s, b);
+  drawPreviewList(s.busy);
   drawLog(s.log);
 
   ImGui::End();
+  drawAirportPanel();
 }

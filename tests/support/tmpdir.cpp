@@ -1,6 +1,7 @@
 #include "support/tmpdir.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -59,6 +60,22 @@ std::string testData(const std::string& name) {
   const char* other = std::getenv("TAXILUME_TEST_DATA");
   return std::string(other && *other ? other : TL_TEST_DATA) + "/" + name;
 }
+std::map<std::string, std::string> listing(const std::string& folder) {
+  std::map<std::string, std::string> out;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(folder, ec); !ec && it != fs::recursive_directory_iterator();
+       it.increment(ec)) {
+    struct stat st {};
+    const std::string p = it->path().string();
+    if (::lstat(p.c_str(), &st) != 0) continue;
+    std::string v = std::to_string(st.st_mode) + " " + std::to_string(st.st_mtim.tv_sec) + "." +
+                    std::to_string(st.st_mtim.tv_nsec) + " " + std::to_string(st.st_size);
+    if (S_ISREG(st.st_mode)) v += " " + readFile(p);
+    out[p] = v;
+  }
+  return out;
+}
+
 std::string buildDir() { return TL_BUILD_DIR; }
 
 }  // namespace tl

@@ -5,6 +5,7 @@
 // it holds are removed when the TempDir goes out of scope.
 #pragma once
 
+#include <map>
 #include <string>
 
 namespace tl {
@@ -28,6 +29,11 @@ class TempDir {
 // Whole-file helpers for fixtures; they fail the current test on error.
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& bytes);  // creates parent folders
+
+// Every entry under folder, path -> its mode, nanosecond modification time,
+// size and (for a regular file) bytes: two listings are equal only when
+// nothing under the folder was created, removed, changed or even touched.
+std::map<std::string, std::string> listing(const std::string& folder);
 
 // tests/data/<name>: of this project, or of the folder that
 // TAXILUME_TEST_DATA names (a copy of the project that runs this build's

@@ -695,3 +695,51 @@ TEST(Window, ARootThatIsNotXPlaneOpensAsNotFound) {
 }
 
 }  // namespace
+
+// "Preview" lists what a pass would take without touching the scenery; "Show"
+// opens the airport's picture, drawn with the draw list; the wheel zooms it
+// and Escape closes it.
+TEST(Window, PreviewShowsAnAirportAndEscapeClosesIt) {
+  Fixture f;
+  std::string why;
+  if (!f.setUp(why)) GTEST_SKIP() << why;
+  tl::XServer x;
+  NEED_X(x);
+
+  tl::Child launcher;
+  ASSERT_TRUE(launcher.start(f.args(), f.env(x.display()), f.outPath, why)) << why;
+  const unsigned long win = tl::findWindow(x.display(), "Taxilume Launcher", kSlow);
+  ASSERT_NE(win, 0u) << f.output();
+  tl::Rect r;
+  ASSERT_TRUE(tl::waitForWidget(f.mapPath, "pub:KROC", r, kSlow)) << f.output();
+
+  // KROC's pack needs a pick, so the global file claims only LZIB.
+  ASSERT_TRUE(clickWidget(x, win, f.mapPath, "Preview"));
+  ASSERT_TRUE(tl::waitForWidget(f.mapPath, "show:LZIB", r, 3 * kSlow)) << f.output();
+  ASSERT_TRUE(tl::waitForWidget(f.mapPath, "Preview", r, 3 * kSlow));
+  EXPECT_FALSE(tl::readUiMap(f.mapPath).count("show:KROC"));
+  EXPECT_EQ(tl::readFile(f.globalApt), f.originalGlobal);
+  EXPECT_EQ(tl::readFile(f.packApt), f.originalPack);
+  EXPECT_FALSE(have(f.globalApt + ".taxilume-orig"));
+  EXPECT_FALSE(have(f.xp + "Resources/plugins/Taxilume/orvel_manifest.json"));
+  EXPECT_TRUE(snap(x, "preview-1-listed"));
+
+  ASSERT_TRUE(clickWidget(x, win, f.mapPath, "show:LZIB"));
+  ASSERT_TRUE(tl::waitForWidget(f.mapPath, "panel:LZIB", r, kSlow));
+  EXPECT_TRUE(snap(x, "preview-2-panel"));
+  // Two wheel steps up over the middle of the picture.
+  const std::string display = "DISPLAY=" + x.display() + " ";
+  const std::string wheel = display + "xdotool mousemove --window " + std::to_string(win) + " " +
+                            std::to_string(r.cx()) + " " + std::to_string(r.cy()) + " click 4 click 4";
+  EXPECT_EQ(std::system(wheel.c_str()), 0);
+  EXPECT_TRUE(snap(x, "preview-3-zoomed"));
+
+  const std::string escape = display + "xdotool key --window " + std::to_string(win) + " Escape";
+  EXPECT_EQ(std::system(escape.c_str()), 0);
+  EXPECT_TRUE(tl::eventually([&] { return tl::readUiMap(f.mapPath).count("panel:LZIB") == 0; }, kSlow));
+
+  ASSERT_TRUE(tl::requestClose(x.display(), win));
+  int status = -1;
+  ASSERT_TRUE(launcher.wait(kSlow, status));
+  EXPECT_EQ(status, 0) << f.output();
+}
