@@ -130,22 +130,25 @@ lumo::PackScan scanIntoApp(const lumo::Geometry& maps) {
 }
 
 void refreshLocal(bool full) {
+  std::string root, pluginDir;
+  {
+    std::lock_guard<std::mutex> lock(g_app.mtx);
+    root = g_app.root;
+    pluginDir = g_app.pluginDir;
+  }
   if (full) {
-    std::string root, pluginDir;
-    {
-      std::lock_guard<std::mutex> lock(g_app.mtx);
-      root = g_app.root;
-      pluginDir = g_app.pluginDir;
-    }
     std::vector<std::string> stale;
     if (!root.empty() && !pluginDir.empty()) stale = lumo::staleBackups(root, pluginDir);
     std::lock_guard<std::mutex> lock(g_app.mtx);
     g_app.staleCopies = std::move(stale);
   }
-  std::lock_guard<std::mutex> lock(g_app.mtx);
+  // The files decide, not the manifest alone; read without the mutex, since
+  // a file whose mark does not prove it is compared with its backup.
   // An empty plugin folder would name files at the file-system root.
   const lumo::SuppressionSummary s =
-      g_app.pluginDir.empty() ? lumo::SuppressionSummary{} : lumo::suppressionState(g_app.pluginDir);
+      pluginDir.empty() ? lumo::SuppressionSummary{} : lumo::suppressionState(pluginDir, root);
+  std::lock_guard<std::mutex> lock(g_app.mtx);
+  if (g_app.pluginDir != pluginDir) return;  // a folder pick came in between; the next refresh sees it
   g_app.suppressed = s.inForce;
   g_app.suppressedAirports = s.airports;
   g_app.suppressedFiles = s.files;

@@ -7,12 +7,21 @@
 // command then runs the same job the window's button starts, waits for it,
 // and every log line goes to standard output as it is appended. Exit status:
 // 0 success, 1 failure, 2 usage error (usage text on standard error).
+// SIGINT and SIGTERM end the program at once unless a job is writing
+// scenery, the manifest, the taken record or the plugin; then it ends as
+// soon as that writing is complete (status 130 / 143).
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <cstdio>
+#include <cerrno>
 #include <cstdlib>
 #include <map>
 #include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/actions.h"
@@ -195,6 +204,36 @@ int packChoice(const Command& cmd) {
   return lumo::loadDismissedPacks(pluginDir).count(key) == (dismiss ? 1u : 0u) ? 0 : 1;
 }
 
+// SIGINT / SIGTERM: the handler only passes the signal on through a pipe;
+// a watcher thread waits for any writing to finish and ends the process.
+int g_signalPipe[2] = {-1, -1};
+
+void onStopSignal(int sig) {
+  const unsigned char b = static_cast<unsigned char>(sig);
+  const int saved = errno;
+  (void)!::write(g_signalPipe[1], &b, 1);
+  errno = saved;
+}
+
+void watchStopSignals() {
+  if (::pipe2(g_signalPipe, O_CLOEXEC) != 0) return;  // then the default handling stays
+  std::thread([] {
+    unsigned char sig = 0;
+    while (::read(g_signalPipe[0], &sig, 1) < 0 && errno == EINTR) {
+    }
+    if (writingNow()) g_app.say("Stopping as soon as the files being written are complete...");
+    holdWrites();
+    std::fflush(stdout);
+    std::_Exit(128 + sig);
+  }).detach();
+  struct sigaction sa {};
+  sa.sa_handler = onStopSignal;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESTART;
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+}
+
 int execute(const Command& cmd) {
   const std::string& c = cmd.name;
   if (c == "status") {
@@ -288,6 +327,7 @@ int main(int argc, char** argv) {
   std::vector<char*> startArgs;
   for (auto& s : options) startArgs.push_back(s.data());
   startArgs.push_back(nullptr);
+  watchStopSignals();
   const int rc = startupCore(static_cast<int>(options.size()), startArgs.data());
   if (rc != kStartupGoOn) return 1;  // another launcher holds the lock
 

@@ -17,6 +17,7 @@
 // networks. Nothing throws.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "engine/log.h"
@@ -39,8 +40,17 @@ struct PassResult {
 // root ends in "/"; pluginDir holds the manifest and the taken record; maps
 // and scan are the pass's own copies; log may be empty; quitRestore goes
 // into the manifest rows; host and port serve the ORVEL lists and networks.
-PassResult applyPass(const std::string& root, const std::string& pluginDir, const Geometry& maps,
+[[nodiscard]] PassResult applyPass(const std::string& root, const std::string& pluginDir, const Geometry& maps,
                      const LogFn& log, bool quitRestore, const std::string& host, int port,
                      const PackScan& scan);
+
+// "Update & Suppress" after the maps are in: logs "Restoring any previous
+// pass...", undoes the previous pass (lumo::restoreAll, logged), then scans
+// (scan, called only then, after the restore) and runs applyPass. When any
+// file could not be put back, no pass runs: `error` names those files and
+// the scenery, manifest and taken record stay as the restore left them.
+[[nodiscard]] PassResult replacePass(const std::string& root, const std::string& pluginDir, const Geometry& maps,
+                                     const LogFn& log, bool quitRestore, const std::string& host, int port,
+                                     const std::function<PackScan()>& scan);
 
 }  // namespace lumo

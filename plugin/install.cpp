@@ -210,16 +210,21 @@ bool installPlugin(const std::string& root, const std::string& pluginDir, const 
     return false;
   }
 
-  // No plugin file yet (a first installation): simply no backup.
-  orvel::copyFile(xplPath(pluginDir), xplPath(pluginDir) + ".bak-" + version);
+  // No plugin file yet (a first installation): simply no backup, which is
+  // why a failed copy is not an error here.
+  (void)orvel::copyFile(xplPath(pluginDir), xplPath(pluginDir) + ".bak-" + version);
   if (!copyTree(package, pluginDir, error)) {
     cleanUp();
     return false;
   }
 
-  {
-    std::ofstream out(pluginDir + "/" + kPluginVersionFile, std::ios::binary | std::ios::trunc);
-    out << version;
+  std::string why;
+  if (!writeFileOver(pluginDir + "/" + kPluginVersionFile, version, &why)) {
+    // The plugin itself is in place; only the record of its version is not.
+    error = "the plugin was installed, but " + pluginDir + "/" + kPluginVersionFile + " could not be written (" +
+            why + ")";
+    cleanUp();
+    return false;
   }
   cleanUp();
   say(log, "Installed Taxilume " + version + ".");

@@ -21,8 +21,8 @@ nlohmann::json loadManifest(const std::string& pluginDir) {
   return j;
 }
 
-bool saveManifest(const std::string& pluginDir, const nlohmann::json& manifest) {
-  return lumo::writeFileOver(manifestPath(pluginDir), lumo::dumpJson(manifest, 1));
+bool saveManifest(const std::string& pluginDir, const nlohmann::json& manifest, std::string* error) {
+  return lumo::writeFileOver(manifestPath(pluginDir), lumo::dumpJson(manifest, 1), error);
 }
 
 std::string rowText(const nlohmann::json& row, const char* key, const std::string& def) {

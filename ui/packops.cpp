@@ -45,15 +45,16 @@ void pickPack(size_t index, const std::string& publisher) {
     picks[key] = publisher;
     // A pick takes the pack back into suppression.
     std::set<std::string> dismissed = lumo::loadDismissedPacks(dir);
-    if (dismissed.erase(key) > 0 && !dir.empty()) lumo::saveDismissedPacks(dir, dismissed);
-    ok = savePicks(dir, picks);
+    const bool undismissed =
+        dismissed.erase(key) == 0 || dir.empty() || lumo::saveDismissedPacks(dir, dismissed);
+    ok = savePicks(dir, picks) && undismissed;
     if (ok) lumo::reclassifyPacks(dir, g_app.scan);
     g_app.keepListed.insert(index);
   }
   if (ok)
     g_app.say(icao + " -> " + (publisher.empty() ? std::string("base map") : publisher) + ". Press Update & Suppress.");
   else
-    g_app.say("!! could not save that pick - publishers.json was not written.");
+    g_app.say("!! could not save that pick - publishers.json or launcher_packs.json was not written.");
 }
 
 void setPackDismissed(size_t index, bool dismissed) {
