@@ -32,6 +32,7 @@ bool savePicks(const std::string& pluginDir, const std::map<std::string, std::st
 void pickPack(size_t index, const std::string& publisher) {
   std::string icao;
   bool ok = false;
+  bool undismissed = true;
   {
     std::lock_guard<std::mutex> lock(g_app.mtx);
     if (index >= g_app.scan.rows.size()) return;
@@ -45,16 +46,17 @@ void pickPack(size_t index, const std::string& publisher) {
     picks[key] = publisher;
     // A pick takes the pack back into suppression.
     std::set<std::string> dismissed = lumo::loadDismissedPacks(dir);
-    const bool undismissed =
-        dismissed.erase(key) == 0 || dir.empty() || lumo::saveDismissedPacks(dir, dismissed);
-    ok = savePicks(dir, picks) && undismissed;
+    undismissed = dismissed.erase(key) == 0 || dir.empty() || lumo::saveDismissedPacks(dir, dismissed);
+    ok = savePicks(dir, picks);
     if (ok) lumo::reclassifyPacks(dir, g_app.scan);
     g_app.keepListed.insert(index);
   }
   if (ok)
     g_app.say(icao + " -> " + (publisher.empty() ? std::string("base map") : publisher) + ". Press Update & Suppress.");
   else
-    g_app.say("!! could not save that pick - publishers.json or launcher_packs.json was not written.");
+    g_app.say("!! could not save that pick - publishers.json was not written.");
+  if (ok && !undismissed)
+    g_app.say("!! the pick was saved, but launcher_packs.json was not written - the pack is still left out.");
 }
 
 void setPackDismissed(size_t index, bool dismissed) {
