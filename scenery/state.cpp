@@ -96,11 +96,14 @@ namespace lumo {
 SuppressionSummary suppressionState(const std::string& pluginDir, const std::string& root) {
   SuppressionSummary s;
   const nlohmann::json manifest = orvel::loadManifest(pluginDir);
+  // A file is cut exactly when its mark proves it (with or without its
+  // backup); telling an original from someone else's file would need the
+  // bytes, and neither counts here - so this runs every refresh at the
+  // cost of a few stats.
   auto isCut = [&](const std::string& f) {
     orvel::CutMark m = orvel::readCutMark(f);
     if (!m.valid) m = orvel::manifestMark(manifest, f);
-    const orvel::AptState state = orvel::judgeFile(f, m);
-    return state == orvel::AptState::kCut || state == orvel::AptState::kCutNoBackup;
+    return orvel::markSays(m, f);
   };
   std::set<std::string> files, judged;
   for (const auto& row : manifest) {

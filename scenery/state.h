@@ -33,18 +33,18 @@ struct SuppressionSummary {
 // knows.
 std::vector<std::string> staleBackups(const std::string& root, const std::string& pluginDir);
 
-// Appends to list the scenery-order files with a backup and a matching cut
-// mark ("   orphan    "), and the files gone with only their backup left
-// ("   MISSING   "); logs "   left      " / "   unknown   " for backups it
-// will not touch. Nothing happens when root is empty.
+// Appends to list the scenery-order files with a backup that are ours or
+// hold the original's bytes ("   orphan    "), and the files gone with only
+// their backup left ("   MISSING   "); logs "   left      " / "   unknown   "
+// and a "!! " line naming the older copy for backups it will not touch.
+// Nothing happens when root is empty.
 void sweepOrphanBackups(const std::string& root, std::vector<std::string>& list, const LogFn& log);
 
 // The manifest alone.
 SuppressionSummary suppressionState(const std::string& pluginDir);
 // The disk decides: rows count only for files that are cut now, and cut
 // files the manifest lost count as files (the Scenery row, "Restore
-// originals"). Reads only marks and sizes unless a mark fails to prove a
-// file; then it compares the file with its backup.
+// originals"). Reads only marks and stats, never the files' bytes.
 SuppressionSummary suppressionState(const std::string& pluginDir, const std::string& root);
 
 }  // namespace lumo

@@ -25,6 +25,7 @@
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
+#include <time.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -53,6 +54,22 @@ int tl_shim_arm(const char* op, const char* sub, int err, long after, int times)
 
 /* How many armed failures are still to come (0 once they all happened). */
 int tl_shim_left(void) { return g_times; }
+
+/* TL_SHIM_SLOW_RENAME="part:ms" in the environment (read at load, for a
+ * program the test starts with the shim preloaded): every rename of a path
+ * containing part waits ms first, which holds a child process at a chosen
+ * step long enough to stop it there. */
+static char g_slowSub[512];
+static long g_slowMs;
+
+__attribute__((constructor)) static void read_slow(void) {
+  const char* v = getenv("TL_SHIM_SLOW_RENAME");
+  const char* colon = v ? strrchr(v, ':') : NULL;
+  if (!colon || colon == v || (size_t)(colon - v) >= sizeof g_slowSub) return;
+  memcpy(g_slowSub, v, (size_t)(colon - v));
+  g_slowSub[colon - v] = '\0';
+  g_slowMs = strtol(colon + 1, NULL, 10);
+}
 
 /* --- recording ---------------------------------------------------------- */
 
@@ -299,6 +316,11 @@ int rename(const char* from, const char* to) {
   if (armed("rename-lose") && (matches(from) || matches(to))) {
     unlink(to);
     return fail();
+  }
+  if (g_slowMs > 0 && ((from && strstr(from, g_slowSub)) || (to && strstr(to, g_slowSub)))) {
+    struct timespec ts = {g_slowMs / 1000, (g_slowMs % 1000) * 1000000L};
+    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+    }
   }
   int r = real_rename(from, to);
   if (r == 0 && under(from) && under(to)) {
