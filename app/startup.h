@@ -15,4 +15,4 @@
 
 constexpr int kStartupGoOn = -1;
 
-int startupCore(int argc, char** argv);
+[[nodiscard]] int startupCore(int argc, char** argv);
