@@ -153,11 +153,12 @@ PassResult applyPass(const std::string& root, const std::string& pluginDir, cons
       ++res.notSuppressed;
     }
     if (r.changed) {
+      std::string why;
       if (!orveldb::recordPass(pluginDir, file, touched, passSignature(maps.rev, shared.hash),
-                               "launcher", quitRestore)) {
+                               "launcher", quitRestore, &why)) {
         // A changed file the manifest does not know could not be restored
         // or checked later: undo the pass rather than report success.
-        res.error = file + ": could not record it in the manifest - " + rollBack(pluginDir, root);
+        res.error = file + ": could not record it in the manifest (" + why + ") - " + rollBack(pluginDir, root);
         return res;
       }
       ++res.files;

@@ -59,9 +59,10 @@ namespace orveldb {
 
 // Replaces every row of file by one fresh row per code in icaos (in order),
 // appended at the end, with file's current size and mtime (0 when it cannot
-// be stat'ed). Saves also when nothing changed. False when the save failed.
+// be stat'ed). Saves also when nothing changed. False when the save failed
+// (error, when given, says why).
 [[nodiscard]] bool recordPass(const std::string& pluginDir, const std::string& file,
-                const std::vector<std::string>& icaos, const std::string& sig,
-                const char* owner, bool quitRestore);
+                              const std::vector<std::string>& icaos, const std::string& sig,
+                              const char* owner, bool quitRestore, std::string* error = nullptr);
 
 }  // namespace orveldb

@@ -211,7 +211,7 @@ TEST(PassFails, PluginFolderFilesThatCannotBeWritten) {
       EXPECT_EQ(tlpass::manifestOf(w).size(), 1u);
       EXPECT_TRUE(fs::exists(w.globalFile() + ".taxilume-orig"));
     } else {
-      EXPECT_EQ(run.result.error, w.globalFile() + ": could not record it in the manifest - the originals were put back");
+      EXPECT_EQ(run.result.error, w.globalFile() + ": could not record it in the manifest (Is a directory) - the originals were put back");
       tlpass::expectPristine(w, before);
     }
   }
