@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <chrono>
 #include <filesystem>
 #include <mutex>
@@ -69,6 +70,9 @@ bool spawnDetached(const std::string& exe, const std::string& dir) {
     const pid_t grandchild = fork();
     if (grandchild != 0) _exit(0);  // also when that fork failed
     if (chdir(dirC) != 0) _exit(127);
+    // The simulator gets the default signal handling, whatever ours is.
+    signal(SIGINT, SIG_DFL);
+    signal(SIGTERM, SIG_DFL);
     setsid();
     // The simulator must not inherit our descriptors: the single-instance
     // lock would stay held for as long as it runs, and a caller reading our
@@ -108,7 +112,7 @@ bool doSuppress() {
     if (loaded) maps = g_app.maps;
   }
   if (!loaded) {
-    const bool inForce = !w.pluginDir.empty() && lumo::suppressionState(w.pluginDir).inForce;
+    const bool inForce = !w.pluginDir.empty() && lumo::suppressionState(w.pluginDir, w.root).inForce;
     g_app.say(inForce ? "Your scenery is left exactly as it is - nothing was touched."
                       : "Nothing was changed - start X-Plane normally.");
     return false;
@@ -125,21 +129,23 @@ bool doSuppress() {
     quitRestore = g_app.restoreOnQuit;
   }
 
+  // From here on scenery, the manifest and the taken record are written:
+  // closing the launcher waits for this phase to end.
+  const WritingPhase writing;
   // The manifest and the taken record live in the plugin folder; before the
   // plugin is installed it does not exist yet, and the pass could record
   // nothing (and would roll itself back).
   std::error_code ec;
   std::filesystem::create_directories(w.pluginDir, ec);
 
-  g_app.say("Restoring any previous pass...");
-  lumo::restoreAll(w.pluginDir, LOG, w.root, nullptr);
-
-  const lumo::PackScan scan = scanIntoApp(maps);
   int needPick = 0;
-  for (const auto& row : scan.rows)
-    if (row.status == lumo::kPackNeedsPick && !row.dismissed) ++needPick;
-
-  const lumo::PassResult r = lumo::applyPass(w.root, w.pluginDir, maps, LOG, quitRestore, w.host, w.port, scan);
+  const lumo::PassResult r = lumo::replacePass(
+      w.root, w.pluginDir, maps, LOG, quitRestore, w.host, w.port, [&maps, &needPick]() {
+        const lumo::PackScan scan = scanIntoApp(maps);
+        for (const auto& row : scan.rows)
+          if (row.status == lumo::kPackNeedsPick && !row.dismissed) ++needPick;
+        return scan;
+      });
   if (!r.ok) {
     g_app.say("!! " + r.error);
     return false;
@@ -166,19 +172,8 @@ bool doRestore() {
     return false;
   }
   g_app.say("Restoring the original scenery...");
-  int failed = 0;
-  const int n = w.pluginDir.empty() ? 0 : lumo::restoreAll(w.pluginDir, LOG, w.root, &failed);
-  if (n == 0) {
-    g_app.say("   (nothing was suppressed)");
-    return true;
-  }
-  if (failed > 0) {
-    g_app.say("!! " + std::to_string(failed) +
-              " file(s) could NOT be put back - see the lines above. The scenery is NOT fully restored.");
-    return false;
-  }
-  g_app.say("Original scenery files have been restored.");
-  return true;
+  const WritingPhase writing;
+  return lumo::restoreOriginals(w.pluginDir, w.root, LOG);
 }
 
 bool doLaunch() {
@@ -187,9 +182,9 @@ bool doLaunch() {
     std::lock_guard<std::mutex> lock(g_app.mtx);
     suppressFirst = g_app.suppressOnLaunch;
   }
-  if (!suppressFirst)
-    doRestore();
-  else if (!doSuppress())
+  if (!suppressFirst) {
+    if (!doRestore()) g_app.say("Starting X-Plane anyway.");
+  } else if (!doSuppress())
     g_app.say("Starting X-Plane anyway.");
 
   const Where w = where();
@@ -237,6 +232,7 @@ bool installLatestPlugin() {
     return false;
   }
   std::string error;
+  const WritingPhase writing;
   if (!lumo::installPlugin(w.root, w.pluginDir, w.host, w.port, latest, LOG, error)) {
     g_app.say("!! " + error);
     return false;

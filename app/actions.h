@@ -3,7 +3,7 @@
 // Each runs as a background job (app/state.h `run`): "suppressing",
 // "restoring", "preparing and launching". They report only through the log;
 // the result is for front ends that need an exit status (the window ignores
-// it). Each refuses to touch scenery while X-Plane runs from g_app.root.
+// it, so these are not [[nodiscard]]: every failure is already in the log). Each refuses to touch scenery while X-Plane runs from g_app.root.
 //
 // installLatestPlugin is the plugin job's body ("installing the plugin" /
 // "updating the plugin"): it installs g_app.latest and logs a failure.

@@ -145,7 +145,7 @@ lumo::PackScan scanIntoApp(const lumo::Geometry& maps) {
 }
 
 void refreshLocal(bool full) {
-  // The reads (manifest, /proc, the plugin folder) run on copies without the
+  // The reads (marks, /proc, the plugin folder) run on copies without the
   // mutex, so the window and a job appending to the log never wait on them;
   // only the results are stored under it.
   std::string root, pluginDir;
@@ -156,9 +156,10 @@ void refreshLocal(bool full) {
   }
   std::vector<std::string> stale;
   if (full && !root.empty() && !pluginDir.empty()) stale = lumo::staleBackups(root, pluginDir);
+  // The files decide, not the manifest alone.
   // An empty plugin folder would name files at the file-system root.
   const lumo::SuppressionSummary s =
-      pluginDir.empty() ? lumo::SuppressionSummary{} : lumo::suppressionState(pluginDir);
+      pluginDir.empty() ? lumo::SuppressionSummary{} : lumo::suppressionState(pluginDir, root);
   const bool running = lumo::simRunning(lowerAscii(root));
   std::error_code ec;
   const bool installed = !pluginDir.empty() && fs::exists(lumo::xplPath(pluginDir), ec);

@@ -33,6 +33,6 @@ std::set<std::string> loadDismissedPacks(const std::string& pluginDir);
 
 // Writes {"dismissed": [sorted keys]} (creating resources/ when missing);
 // true when the file was replaced.
-bool saveDismissedPacks(const std::string& pluginDir, const std::set<std::string>& dismissed);
+[[nodiscard]] bool saveDismissedPacks(const std::string& pluginDir, const std::set<std::string>& dismissed);
 
 }  // namespace lumo

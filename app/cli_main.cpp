@@ -10,12 +10,21 @@
 // 0 success, 1 failure (also a --root that is not an X-Plane 12 folder),
 // 2 usage error (usage text on standard error). Usage errors are found
 // before anything starts: no lock, no request, no file.
+// SIGINT and SIGTERM end the program at once unless a job is writing
+// scenery, the manifest, the taken record or the plugin; then it ends as
+// soon as that writing is complete (status 130 / 143).
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <cstdio>
+#include <cerrno>
 #include <cstdlib>
 #include <map>
 #include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/actions.h"
@@ -232,6 +241,36 @@ int forgetOutdated() {
   return left.empty() ? 0 : 1;
 }
 
+// SIGINT / SIGTERM: the handler only passes the signal on through a pipe;
+// a watcher thread waits for any writing to finish and ends the process.
+int g_signalPipe[2] = {-1, -1};
+
+void onStopSignal(int sig) {
+  const unsigned char b = static_cast<unsigned char>(sig);
+  const int saved = errno;
+  (void)!::write(g_signalPipe[1], &b, 1);
+  errno = saved;
+}
+
+void watchStopSignals() {
+  if (::pipe2(g_signalPipe, O_CLOEXEC) != 0) return;  // then the default handling stays
+  std::thread([] {
+    unsigned char sig = 0;
+    while (::read(g_signalPipe[0], &sig, 1) < 0 && errno == EINTR) {
+    }
+    if (writingNow()) g_app.say("Stopping as soon as the files being written are complete...");
+    holdWrites();
+    std::fflush(stdout);
+    std::_Exit(128 + sig);
+  }).detach();
+  struct sigaction sa {};
+  sa.sa_handler = onStopSignal;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESTART;
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+}
+
 int execute(const Command& cmd) {
   const std::string& c = cmd.name;
   if (c == "status") {
@@ -328,6 +367,7 @@ int main(int argc, char** argv) {
   g_words.suppress = "Run taxilume-cli suppress";
   g_words.restore = "Run taxilume-cli restore";
 
+  watchStopSignals();
   bool rootRefused = false;
   const int rc = startupCore(options, &rootRefused, nullptr, kLookOnly.count(cmd.name) > 0);
   if (rc != kStartupGoOn) return 1;  // another launcher holds the lock

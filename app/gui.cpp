@@ -3,9 +3,12 @@
 //
 // main() runs the window-free start-up (app/startup.h), then opens the
 // window, starts the start-up job "checking" and loops until the window is
-// closed or quitRequested is set while no job runs. A job still running at
-// that point is not waited for: it holds nothing that a half-done exit could
-// corrupt (files are replaced by rename), and the lock ends with the process.
+// closed or quitRequested is set while no job runs. A job that is writing
+// scenery, the manifest, the taken record or the plugin is let finish first
+// (a rewritten apt.dat without its record would read as original scenery):
+// the window stays drawn meanwhile and says so. Read-only jobs (a check, a
+// scan, waiting for X-Plane) are not waited for. The lock ends with the
+// process.
 //
 // Exit status: 0 after a normal close or when another launcher already runs,
 // and after --help or --version (no window); 1 when GLFW cannot start or the
@@ -252,13 +255,26 @@ void honourGrowth() {
   if (grown > 0) glfwSetWindowSize(g_win, w, grown);
 }
 
+// A close request ends the loop unless a job is writing; then the window
+// says so once and closes by itself when the writing is done.
+bool closeNow() {
+  static bool told = false;
+  if (!writingNow()) return true;
+  if (!told) {
+    told = true;
+    g_app.say("Closing as soon as the files being written are complete - please wait.");
+    glfwSetWindowTitle(g_win, "Taxilume Launcher - finishing, then closing");
+  }
+  return false;
+}
+
 void frameLoop(ImFont* heading) {
   const double period = framePeriod();
   double lastRefresh = 0.0;
   double lastFrame = -1.0;
   noteActivity();  // the first frames
   for (;;) {
-    if (glfwWindowShouldClose(g_win)) break;
+    if (glfwWindowShouldClose(g_win) && closeNow()) break;
     double now = glfwGetTime();
     if (now < g_livelyUntil)
       glfwPollEvents();
@@ -363,7 +379,10 @@ int main(int argc, char** argv) {
   glfwTerminate();
   if (g_app.busy.load()) {
     // A job still runs on its own thread and uses g_app: leave without
-    // running the static destructors under its feet.
+    // running the static destructors under its feet - but never in the
+    // middle of writing (holdWrites waits for that, and keeps the job from
+    // starting to write now).
+    holdWrites();
     std::fflush(nullptr);
     std::_Exit(0);
   }

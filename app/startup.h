@@ -33,5 +33,5 @@
 
 constexpr int kStartupGoOn = -1;
 
-int startupCore(const lumo::CommandLine& options, bool* rootRefused = nullptr,
+[[nodiscard]] int startupCore(const lumo::CommandLine& options, bool* rootRefused = nullptr,
                 bool (*raiseRunning)() = nullptr, bool readOnly = false);

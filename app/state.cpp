@@ -152,6 +152,40 @@ void waitForIdle() {
   idleCv().wait(lock, [] { return !g_app.busy.load(); });
 }
 
+namespace {
+
+std::mutex g_writeMtx;
+std::condition_variable g_writeCv;
+int g_writers = 0;      // guarded by g_writeMtx
+bool g_writesHeld = false;
+
+}  // namespace
+
+WritingPhase::WritingPhase() {
+  std::unique_lock<std::mutex> lock(g_writeMtx);
+  g_writeCv.wait(lock, [] { return !g_writesHeld; });
+  ++g_writers;
+}
+
+WritingPhase::~WritingPhase() {
+  {
+    std::lock_guard<std::mutex> lock(g_writeMtx);
+    --g_writers;
+  }
+  g_writeCv.notify_all();
+}
+
+bool writingNow() {
+  std::lock_guard<std::mutex> lock(g_writeMtx);
+  return g_writers > 0;
+}
+
+void holdWrites() {
+  std::unique_lock<std::mutex> lock(g_writeMtx);
+  g_writesHeld = true;
+  g_writeCv.wait(lock, [] { return g_writers == 0; });
+}
+
 void takeHostOption(const std::string& val) {
   std::lock_guard<std::mutex> lock(g_app.mtx);
   std::string host = val;

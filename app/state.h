@@ -120,6 +120,28 @@ void run(const char* name, std::function<void()> fn);
 // Blocks until no job runs (for front ends that wait for their one job).
 void waitForIdle();
 
+// The part of a job that writes scenery, the manifest, the taken record or
+// the plugin. Such a part must finish (or roll back) before the process
+// ends; read-only work (a check, a scan, waiting for X-Plane) need not.
+// Constructed on the job thread around the writing part; a front end that
+// is closing calls holdWrites, which waits for a running part to end and
+// keeps any later one from starting (its thread then waits until the
+// process is gone, having written nothing).
+class WritingPhase {
+ public:
+  WritingPhase();
+  ~WritingPhase();
+  WritingPhase(const WritingPhase&) = delete;
+  WritingPhase& operator=(const WritingPhase&) = delete;
+};
+
+// True while a WritingPhase runs.
+bool writingNow();
+
+// Waits until no WritingPhase runs, then keeps new ones from starting. For
+// the very end of the process; never returns the gate.
+void holdWrites();
+
 // --host H[:P] and --root DIR into g_app. A host with exactly one ":" is
 // host and port; a bad or missing port becomes 443; an empty host or root
 // changes nothing.

@@ -24,6 +24,7 @@ class FdBuf : public std::streambuf {
   explicit FdBuf(int fd) : fd_(fd), buf_(1 << 20) { setp(buf_.data(), buf_.data() + buf_.size()); }
   ~FdBuf() override = default;
   bool ok() const { return ok_; }
+  const std::string& reason() const { return reason_; }
 
  protected:
   int_type overflow(int_type c) override {
@@ -44,6 +45,7 @@ class FdBuf : public std::streambuf {
       ssize_t w = ::write(fd_, p, n);
       if (w < 0 && errno == EINTR) continue;
       if (w <= 0) {
+        reason_ = w < 0 ? orvel::systemReason() : "no room to write";
         ok_ = false;
         break;
       }
@@ -55,6 +57,7 @@ class FdBuf : public std::streambuf {
   }
   int fd_;
   bool ok_ = true;
+  std::string reason_;
   std::vector<char> buf_;
 };
 
@@ -85,15 +88,25 @@ struct ClaimBlocks {
 namespace orvel {
 
 bool rewriteBlocks(const std::string& path, bool& changed, const BlockFn& fn,
-                   const std::function<bool()>& beforeReplace, const CodeFilter& wants) {
+                   const std::function<bool()>& beforeReplace, const CodeFilter& wants, std::string* error) {
   changed = false;
+  auto reason = [&](const std::string& text) {
+    if (error && error->empty()) *error = text;
+  };
+  if (error) error->clear();
   std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
+  if (!in) {
+    reason(systemReason());
+    return false;
+  }
   const std::string tmp = path + ".taxilume-tmp";
   struct stat st;
   const mode_t mode = ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
   int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
+  if (fd < 0) {
+    reason(systemReason());
+    return false;
+  }
   // The rewritten file takes the original's permissions.
   ::fchmod(fd, mode);
 
@@ -105,26 +118,39 @@ bool rewriteBlocks(const std::string& path, bool& changed, const BlockFn& fn,
     // file cut short by one can never be renamed over the whole one.
     ok = forEachBlock(in, out, fn, changed, wants);
     out.flush();
+    if (!buf.ok()) reason(buf.reason());  // a write failed: that is the cause, not the reading
+    else if (!ok) reason("could not read the file to its end");
     ok = ok && out.good() && buf.ok();
   }
-  if (ok && changed && ::fsync(fd) != 0) ok = false;
-  if (::close(fd) != 0) ok = false;
-  if (ok && changed && beforeReplace && !beforeReplace()) ok = false;
+  if (ok && changed && ::fsync(fd) != 0) {
+    reason(systemReason());
+    ok = false;
+  }
+  if (::close(fd) != 0 && ok) {
+    reason(systemReason());
+    ok = false;
+  }
+  if (ok && changed && beforeReplace && !beforeReplace()) {
+    reason("could not write the cut mark");
+    ok = false;
+  }
   if (!ok || !changed) {
     ::unlink(tmp.c_str());
     if (!ok) changed = false;
     return ok;
   }
   if (std::rename(tmp.c_str(), path.c_str()) != 0) {
+    reason(systemReason());
     // A rename that failed after losing P: bring the original back.
     const std::string backup = path + ".taxilume-orig";
     int64_t s = 0, t = 0;
-    if (!fileStat(path, s, t) && fileStat(backup, s, t)) copyFile(backup, path);
+    if (!fileStat(path, s, t) && fileStat(backup, s, t)) (void)copyFile(backup, path);  // the failure is reported
     ::unlink(tmp.c_str());
     changed = false;
     return false;
   }
-  lumo::fsyncParentDir(path);
+  // A folder that cannot be flushed does not undo the rename that happened.
+  (void)lumo::fsyncParentDir(path);
   return true;
 }
 
@@ -146,51 +172,87 @@ orvel::OpResult suppressAll(const std::string& path,
   const std::string backup = path + ".taxilume-orig";
   const orvel::CutMark mark = manifestDir.empty() ? orvel::readCutMark(path) : orvel::ourMark(manifestDir, path);
   int64_t size = 0, mtime = 0;
-  const bool hadBackup = orvel::fileStat(backup, size, mtime);
+  std::string why;
 
-  if (hadBackup) {
-    if (mark.valid && !orvel::markSays(mark, path)) {
+  // A backup is kept only when P is proven to be the file we wrote or the
+  // very original it copies; anything else means the backup is older than P.
+  bool madeBackup = false;  // this call owns the backup: it goes again when nothing is taken
+  switch (orvel::judgeFile(path, mark)) {
+    case orvel::AptState::kCut:
+      break;
+    case orvel::AptState::kOriginal:
+      // A copy left by an interrupted pass or restore: the same bytes as P,
+      // so it serves as this pass's backup.
+      madeBackup = true;
+      if (!orvel::writeMark(path, -1, 0, &why)) {
+        r.message = "could not write the cut mark for " + path + " (" + why + ")";
+        return r;
+      }
+      break;
+    case orvel::AptState::kChanged:
+    case orvel::AptState::kMissing:
       r.message = path + " changed since Taxilume cut it (a sim or scenery update?) - the copy at " + backup +
                   " is from BEFORE that change. Delete it (or put it back by hand) before suppressing again.";
       return r;
-    }
-  } else {
-    if (mark.valid && orvel::markSays(mark, path)) {
+    case orvel::AptState::kCutNoBackup:
       r.message = "Taxilume already suppressed " + path + " and its backup (" + backup +
                   ") is gone - restore the scenery (or reinstall the pack) before suppressing again";
       return r;
-    }
-    if (mark.valid) orvel::clearCutMark(path);
-    if (!orvel::copyFile(path, backup)) {
-      r.message = "backup copy failed for " + path;
-      return r;
-    }
-    if (!orvel::writeMark(path, -1, 0)) {
-      // Without a mark the backup would read as not ours; P is untouched.
-      ::unlink(backup.c_str());
-      r.message = "could not write the cut mark for " + path;
-      return r;
-    }
+    case orvel::AptState::kUntouched:
+    case orvel::AptState::kGone:
+      if (!orvel::clearCutMark(path)) {
+        r.message = "could not remove the old cut mark of " + path + " (" + orvel::systemReason() + ")";
+        return r;
+      }
+      if (!orvel::copyFile(path, backup, &why)) {
+        r.message = "backup copy failed for " + path + " (" + why + ")";
+        return r;
+      }
+      madeBackup = true;
+      if (!orvel::writeMark(path, -1, 0, &why)) {
+        // Without a mark the backup would read as not ours; P is untouched.
+        ::unlink(backup.c_str());
+        r.message = "could not write the cut mark for " + path + " (" + why + ")";
+        return r;
+      }
+      break;
   }
 
   std::vector<std::string> local;
   ClaimBlocks claim{scopes, base, local, taken};
   bool changed = false;
+  const std::string tmp = path + ".taxilume-tmp";
   const bool ok = orvel::rewriteBlocks(
       path, changed, [&](const std::string& code, std::vector<std::string>& rows) { return claim(code, rows); },
-      [&]() { return !hadBackup || orvel::writeMark(path, -1, 0); },
+      // The new content is complete and flushed: name it in the mark before
+      // it replaces P, so that a crash right after the rename leaves P
+      // provably ours.
+      [&]() {
+        int64_t nsize = 0, ntime = 0;
+        if (!orvel::fileStat(tmp, nsize, ntime)) {
+          why = orvel::systemReason();
+          return false;
+        }
+        return orvel::writeNextMark(path, nsize, ntime, &why);
+      },
       // Blocks of airports outside the scope map are left alone by claim anyway.
-      [&](const std::string& code) { return scopes.count(code) > 0; });
+      [&](const std::string& code) { return scopes.count(code) > 0; }, &why);
   r.changed = changed;
   r.exclusions = claim.splits;
   if (!ok) {
-    r.message = "rewrite failed for " + path + " - the original is at " + backup;
+    if (madeBackup && orvel::sameBytes(path, backup)) {
+      // P was never replaced: a failed pass leaves nothing of its own behind.
+      ::unlink(backup.c_str());
+      (void)orvel::clearCutMark(path);  // a left-over mark without backup reads as not ours
+      r.message = "rewrite failed for " + path + " (" + why + ") - the file was not changed";
+    } else {
+      r.message = "rewrite failed for " + path + " (" + why + ") - the original is at " + backup;
+    }
     return r;
   }
-  if (changed && !(orvel::fileStat(path, size, mtime) && orvel::writeMark(path, size, mtime))) {
-    // The provisional mark stays: restore can still put the original back,
-    // and the caller rolls back now rather than keep a file whose mark
-    // stops matching an hour from now.
+  if (changed && !(orvel::fileStat(path, size, mtime) && orvel::writeMark(path, size, mtime, &why))) {
+    // The provisional mark stays and names this rewrite: restore can still
+    // put the original back, and the caller rolls back now.
     r.message = "could not write the cut mark for " + path + " - the original is at " + backup;
     return r;
   }
@@ -200,11 +262,12 @@ orvel::OpResult suppressAll(const std::string& path,
     r.message = std::to_string(local.size()) + " airport(s), " + std::to_string(claim.splits) + " exclusion(s)";
     return r;
   }
-  if (!hadBackup) {
+  if (madeBackup) {
     // Nothing was taken: the file was never altered, so neither the copy nor
-    // the mark this call made may stay.
+    // the mark this call made may stay. Backup first: a mark left alone
+    // reads as not ours.
     ::unlink(backup.c_str());
-    orvel::clearCutMark(path);
+    (void)orvel::clearCutMark(path);
   }
   r.message = local.empty() ? "defines none of them" : "defines " + std::to_string(local.size()) + ", nothing lit to take";
   return r;

@@ -4,10 +4,12 @@
 // sure a trustworthy byte-exact backup exists (P + ".taxilume-orig"), writes
 // the provisional cut mark, rewrites the file airport block by airport block
 // (taken runs first, then the light split), and writes the final mark with
-// the new size and time. A file that already has its backup gets the
-// provisional mark too, just before the new content replaces it: a crash
-// between that rename and the final mark then leaves a state restore
-// understands, instead of an old final mark that no longer matches. rewriteBlocks is the reader/writer underneath: it
+// the new size and time. Just before the new content replaces P, the
+// provisional mark names its size and time: a crash between that rename and
+// the final mark then leaves P provably ours. An existing backup is used
+// only when P is proven the file we wrote or the original it copies
+// (orvel::judgeFile); a failed rewrite that never replaced P removes the
+// backup and mark it made. rewriteBlocks is the reader/writer underneath: it
 // cuts the file into airport blocks (a block starts at a 1, 16 or 17 row and
 // ends before the next one or at 99), hands each to a function, writes the
 // result to P + ".taxilume-tmp", and only when something changed flushes it
@@ -40,8 +42,10 @@ namespace orvel {
 // the rewrite with P untouched. wants, when given, names the airport codes
 // fn could change at all; other blocks are copied through without being cut
 // into rows, which keeps a rewrite of the world file near the cost of a copy.
-bool rewriteBlocks(const std::string& path, bool& changed, const BlockFn& fn,
-                   const std::function<bool()>& beforeReplace = {}, const CodeFilter& wants = {});
+// error, when given, receives the system's reason for a failure.
+[[nodiscard]] bool rewriteBlocks(const std::string& path, bool& changed, const BlockFn& fn,
+                                 const std::function<bool()>& beforeReplace = {}, const CodeFilter& wants = {},
+                                 std::string* error = nullptr);
 
 }  // namespace orvel
 
@@ -52,7 +56,7 @@ namespace orveldb {
 // the blocks found in scopes, appended only when the rewrite succeeded;
 // taken: may be null; manifestDir: the plugin folder whose manifest backs up
 // a missing cut mark, or empty.
-orvel::OpResult suppressAll(const std::string& path,
+[[nodiscard]] orvel::OpResult suppressAll(const std::string& path,
                             const ScopeMap& scopes,
                             const orvel::SuppressScope& base, std::vector<std::string>& touched,
                             TakenMap* taken,

@@ -38,9 +38,14 @@ orvel::SuppressScope baseScope() {
 }
 
 // Puts back every file the manifest records (those of this pass included)
-// and every orphaned backup, silently: the caller reports the failure.
-void rollBack(const std::string& pluginDir, const std::string& root) {
-  restoreAll(pluginDir, LogFn(), root, nullptr);
+// and every orphaned backup, silently. Returns the sentence for the caller's
+// error: it says the originals are back only when they are.
+std::string rollBack(const std::string& pluginDir, const std::string& root) {
+  int failed = 0;
+  std::vector<std::string> files;
+  (void)restoreAll(pluginDir, LogFn(), root, &failed, &files);
+  if (failed == 0) return "the originals were put back";
+  return "the originals could NOT all be put back (" + namesWithOlderCopies(files) + ") - press Restore originals";
 }
 
 std::string joinStrings(const std::vector<std::string>& v, const std::string& sep) {
@@ -81,7 +86,11 @@ int checkRecord(const std::string& pluginDir, int airports, const LogFn& log) {
       ++failures;
     }
   }
-  if (removed) orvel::saveManifest(pluginDir, kept);
+  std::string why;
+  if (removed && !orvel::saveManifest(pluginDir, kept, &why)) {
+    say(log, "!! could not save the manifest (" + why + ")");
+    ++failures;
+  }
   if (checked.empty() && airports > 0) {
     say(log, "!! nothing was recorded - the pass did not take.");
     ++failures;
@@ -135,7 +144,10 @@ PassResult applyPass(const std::string& root, const std::string& pluginDir, cons
                  : orveldb::suppressAll(file, choice.scopes, base, touched, &taken, pluginDir);
     if (!r.ok) {
       res.error = file + ": " + r.message;
-      if (!readOnly) rollBack(pluginDir, root);
+      if (!readOnly) {
+        const std::string back = rollBack(pluginDir, root);
+        if (back != "the originals were put back") res.error += "; " + back;
+      }
       return res;
     }
     for (const auto& c : touched) pending.erase(c);
@@ -144,12 +156,12 @@ PassResult applyPass(const std::string& root, const std::string& pluginDir, cons
       ++res.notSuppressed;
     }
     if (r.changed) {
+      std::string why;
       if (!readOnly && !orveldb::recordPass(pluginDir, file, touched, passSignature(maps.rev, shared.hash),
-                               "launcher", quitRestore)) {
+                                              "launcher", quitRestore, &why)) {
         // A changed file the manifest does not know could not be restored
         // or checked later: undo the pass rather than report success.
-        res.error = file + ": could not record it in the manifest";
-        rollBack(pluginDir, root);
+        res.error = file + ": could not record it in the manifest (" + why + ") - " + rollBack(pluginDir, root);
         return res;
       }
       ++res.files;
@@ -175,8 +187,7 @@ PassResult applyPass(const std::string& root, const std::string& pluginDir, cons
     return res;
   }
   if (checkRecord(pluginDir, res.airports, log) > 0) {
-    rollBack(pluginDir, root);
-    res.error = "the scenery changed behind us - the originals were put back";
+    res.error = "the scenery changed behind us - " + rollBack(pluginDir, root);
     return res;
   }
 
@@ -185,6 +196,26 @@ PassResult applyPass(const std::string& root, const std::string& pluginDir, cons
     say(log, "!! could not record what was darkened - the field will be dark when nobody is controlling");
   res.ok = true;
   return res;
+}
+
+PassResult replacePass(const std::string& root, const std::string& pluginDir, const Geometry& maps,
+                       const LogFn& log, bool quitRestore, const std::string& host, int port,
+                       const std::function<PackScan()>& scan) {
+  say(log, "Restoring any previous pass...");
+  int failed = 0;
+  std::vector<std::string> kept;
+  (void)restoreAll(pluginDir, log, root, &failed, &kept);
+  if (failed > 0) {
+    // A file still cut by the previous pass would read as "nothing lit to
+    // take" and lose its runs from the taken record; one whose backup is
+    // older than it would be cut again over that backup. Leave everything
+    // as it is until the files above are dealt with.
+    PassResult res;
+    res.error = "the previous pass could not be undone for " + namesWithOlderCopies(kept) +
+                " - nothing new was suppressed; see the lines above";
+    return res;
+  }
+  return applyPass(root, pluginDir, maps, log, quitRestore, host, port, scan ? scan() : PackScan{});
 }
 
 }  // namespace lumo

@@ -51,7 +51,7 @@ struct PassResult {
 // or written to the plugin folder, and the result holds what a pass would
 // have reported.
 struct PassReadOnly;
-PassResult applyPass(const std::string& root, const std::string& pluginDir, const Geometry& maps,
+[[nodiscard]] PassResult applyPass(const std::string& root, const std::string& pluginDir, const Geometry& maps,
                      const LogFn& log, bool quitRestore, const std::string& host, int port,
                      const PackScan& scan, const PassReadOnly* readOnly = nullptr);
 
@@ -63,5 +63,14 @@ struct PassReadOnly {
                                 orveldb::TakenMap& taken)>
       rewrite;
 };
+
+// "Update & Suppress" after the maps are in: logs "Restoring any previous
+// pass...", undoes the previous pass (lumo::restoreAll, logged), then scans
+// (scan, called only then, after the restore) and runs applyPass. When any
+// file could not be put back, no pass runs: `error` names those files and
+// the scenery, manifest and taken record stay as the restore left them.
+[[nodiscard]] PassResult replacePass(const std::string& root, const std::string& pluginDir, const Geometry& maps,
+                                     const LogFn& log, bool quitRestore, const std::string& host, int port,
+                                     const std::function<PackScan()>& scan);
 
 }  // namespace lumo

@@ -299,16 +299,21 @@ bool installPlugin(const std::string& root, const std::string& pluginDir, const 
     into = real;
   }
 
-  // No plugin file yet (a first installation): simply no backup.
+  // No plugin file yet (a first installation): simply no backup, which is
+  // why a failed copy is not an error here.
   (void)orvel::copyFile(xplPath(pluginDir), xplPath(pluginDir) + ".bak-" + version);
   if (!copyTree(package, into, error)) {
     cleanUp();
     return false;
   }
 
-  {
-    std::ofstream out(pluginDir + "/" + kPluginVersionFile, std::ios::binary | std::ios::trunc);
-    out << version;
+  std::string why;
+  if (!writeFileOver(pluginDir + "/" + kPluginVersionFile, version, &why)) {
+    // The plugin itself is in place; only the record of its version is not.
+    error = "the plugin was installed, but " + pluginDir + "/" + kPluginVersionFile + " could not be written (" +
+            why + ")";
+    cleanUp();
+    return false;
   }
   cleanUp();
   say(log, "Installed Taxilume " + version + ".");

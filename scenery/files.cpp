@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 
 namespace {
 
@@ -39,13 +40,19 @@ bool syncAndClose(int fd) {
 // folder flush is not reported: the rename has happened, and saying
 // otherwise would describe a state that is not on disk. Some file systems
 // cannot flush folders at all.
-bool renameOver(const std::string& part, const std::string& path) {
+bool renameOver(const std::string& part, const std::string& path, std::string* error) {
   if (std::rename(part.c_str(), path.c_str()) != 0) {
+    if (error) *error = orvel::systemReason();
     ::unlink(part.c_str());
     return false;
   }
-  lumo::fsyncParentDir(path);
+  (void)lumo::fsyncParentDir(path);  // see above: the rename has happened
   return true;
+}
+
+// Fills error with the reason for the call that just failed.
+void noteReason(std::string* error) {
+  if (error) *error = orvel::systemReason();
 }
 
 // --- reversible JSON text -------------------------------------------------
@@ -140,19 +147,26 @@ bool fsyncParentDir(const std::string& path) {
   return ok;
 }
 
-bool writeFileOver(const std::string& path, const std::string& bytes) {
+bool writeFileOver(const std::string& path, const std::string& bytes, std::string* error) {
   const std::string part = path + kPart;
   int fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
+  if (fd < 0) {
+    noteReason(error);
+    return false;
+  }
   bool ok = writeAll(fd, bytes.data(), bytes.size());
+  if (!ok) noteReason(error);
   // A file whose data may not have reached the disk must not be renamed
   // over a good one: after a power cut it could come back empty.
-  if (!syncAndClose(fd)) ok = false;
+  if (!syncAndClose(fd) && ok) {
+    noteReason(error);
+    ok = false;
+  }
   if (!ok) {
     ::unlink(part.c_str());
     return false;
   }
-  return renameOver(part, path);
+  return renameOver(part, path, error);
 }
 
 std::string textForJson(const std::string& bytes) {
@@ -219,8 +233,8 @@ bool parseJson(const std::string& text, nlohmann::json& j) {
   }
 }
 
-bool writeJsonOver(const std::string& path, const nlohmann::json& json) {
-  return writeFileOver(path, dumpJson(json, 2));
+bool writeJsonOver(const std::string& path, const nlohmann::json& json, std::string* error) {
+  return writeFileOver(path, dumpJson(json, 2), error);
 }
 
 }  // namespace lumo
@@ -235,14 +249,21 @@ bool fileStat(const std::string& path, int64_t& size, int64_t& mtime) {
   return true;
 }
 
-bool copyFile(const std::string& src, const std::string& dst) {
+bool copyFile(const std::string& src, const std::string& dst, std::string* error) {
   int64_t srcSize = 0, srcTime = 0;
-  if (!fileStat(src, srcSize, srcTime)) return false;
+  if (!fileStat(src, srcSize, srcTime)) {
+    noteReason(error);
+    return false;
+  }
   int in = ::open(src.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) return false;
+  if (in < 0) {
+    noteReason(error);
+    return false;
+  }
   const std::string part = dst + kPart;
   int out = ::open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (out < 0) {
+    noteReason(error);
     ::close(in);
     return false;
   }
@@ -252,31 +273,54 @@ bool copyFile(const std::string& src, const std::string& dst) {
     ssize_t r = ::read(in, buf, sizeof buf);
     if (r < 0) {
       if (errno == EINTR) continue;
+      noteReason(error);
       ok = false;
       break;
     }
     if (r == 0) break;
     if (!writeAll(out, buf, static_cast<size_t>(r))) {
+      noteReason(error);
       ok = false;
       break;
     }
   }
   ::close(in);
-  if (!syncAndClose(out)) ok = false;
+  if (!syncAndClose(out) && ok) {
+    noteReason(error);
+    ok = false;
+  }
   int64_t partSize = -1, partTime = 0;
-  if (ok && (!fileStat(part, partSize, partTime) || partSize != srcSize)) ok = false;
+  if (ok && (!fileStat(part, partSize, partTime) || partSize != srcSize)) {
+    if (error) *error = "the copy came out short";
+    ok = false;
+  }
   if (!ok) {
     ::unlink(part.c_str());
     return false;
   }
-  return renameOver(part, dst);
+  return renameOver(part, dst, error);
+}
+
+bool sameBytes(const std::string& a, const std::string& b) {
+  int64_t sa = 0, ta = 0, sb = 0, tb = 0;
+  if (!fileStat(a, sa, ta) || !fileStat(b, sb, tb) || sa != sb) return false;
+  std::ifstream fa(a, std::ios::binary), fb(b, std::ios::binary);
+  if (!fa || !fb) return false;
+  static thread_local char ba[1 << 16], bb[1 << 16];
+  for (;;) {
+    fa.read(ba, sizeof ba);
+    fb.read(bb, sizeof bb);
+    const std::streamsize na = fa.gcount(), nb = fb.gcount();
+    if (na != nb || std::memcmp(ba, bb, static_cast<size_t>(na)) != 0) return false;
+    if (na == 0) return fa.eof() && fb.eof() && !fa.bad() && !fb.bad();
+  }
 }
 
 CutMark readCutMark(const std::string& aptPath) {
   CutMark m;
   int fd = ::open((aptPath + ".taxilume-cut").c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return m;
-  char buf[128];
+  char buf[256];
   ssize_t n;
   do {
     n = ::read(fd, buf, sizeof buf - 1);
@@ -285,38 +329,81 @@ CutMark readCutMark(const std::string& aptPath) {
   if (n <= 0) return m;
   buf[n] = '\0';
   // strtoll skips leading white space and is not swayed by the user's locale.
-  char* end = nullptr;
-  errno = 0;
-  long long size = std::strtoll(buf, &end, 10);
-  if (end == buf || errno == ERANGE) return m;
-  char* p = end;
-  errno = 0;
-  long long mtime = std::strtoll(p, &end, 10);
-  if (end == p || errno == ERANGE) return m;
+  auto number = [](char*& p, long long& v) {
+    char* end = nullptr;
+    errno = 0;
+    v = std::strtoll(p, &end, 10);
+    if (end == p || errno == ERANGE) return false;
+    p = end;
+    return true;
+  };
+  char* p = buf;
+  long long size = 0, mtime = 0;
+  if (!number(p, size) || !number(p, mtime)) return m;
   m.size = size;
   m.mtime = mtime;
   m.valid = true;
+  // Evidence after the two numbers; anything else there is ignored.
+  while (*p == ' ' || *p == '\t') ++p;
+  long long nextSize = 0, nextTime = 0;
+  if (size < 0 && std::strncmp(p, "next", 4) == 0) {
+    p += 4;
+    if (number(p, nextSize) && number(p, nextTime) && nextSize >= 0) {
+      m.hasNext = true;
+      m.nextSize = nextSize;
+      m.nextMtime = nextTime;
+    }
+  }
   return m;
 }
 
-bool writeMark(const std::string& aptPath, int64_t size, int64_t mtime) {
+bool writeMark(const std::string& aptPath, int64_t size, int64_t mtime, std::string* error) {
   char text[64];
   std::snprintf(text, sizeof text, "%" PRId64 " %" PRId64 "\n", size, mtime);
   // Through the replace helper: a mark torn by a crash could read as a
   // different, valid but wrong mark and lock the file out of restore.
-  return lumo::writeFileOver(aptPath + ".taxilume-cut", text);
+  return lumo::writeFileOver(aptPath + ".taxilume-cut", text, error);
 }
 
-void clearCutMark(const std::string& aptPath) { ::unlink((aptPath + ".taxilume-cut").c_str()); }
+bool writeNextMark(const std::string& aptPath, int64_t nextSize, int64_t nextMtime, std::string* error) {
+  char text[96];
+  std::snprintf(text, sizeof text, "-1 0 next %" PRId64 " %" PRId64 "\n", nextSize, nextMtime);
+  return lumo::writeFileOver(aptPath + ".taxilume-cut", text, error);
+}
+
+bool clearCutMark(const std::string& aptPath) {
+  const std::string mark = aptPath + ".taxilume-cut";
+  return ::unlink(mark.c_str()) == 0 || errno == ENOENT;
+}
 
 bool markSays(const CutMark& mark, const std::string& aptPath) {
   if (!mark.valid) return false;
   int64_t size = 0, mtime = 0;
   if (!fileStat(aptPath, size, mtime)) return false;
   if (mark.size >= 0) return size == mark.size && mtime == mark.mtime;
-  int64_t markSize = 0, markTime = 0;
-  if (!fileStat(aptPath + ".taxilume-cut", markSize, markTime)) return true;
-  return markTime + 3600 >= mtime;
+  // A provisional mark proves only the rewrite it names. Without that the
+  // file is the original or someone else's - judgeFile compares the bytes.
+  return mark.hasNext && size == mark.nextSize && mtime == mark.nextMtime;
+}
+
+AptState judgeFile(const std::string& aptPath, const CutMark& expected) {
+  const std::string backup = aptPath + ".taxilume-orig";
+  int64_t bsize = 0, btime = 0, size = 0, mtime = 0;
+  const bool haveBackup = fileStat(backup, bsize, btime);
+  const bool haveFile = fileStat(aptPath, size, mtime);
+  if (!haveBackup) {
+    if (!haveFile) return AptState::kGone;
+    return markSays(expected, aptPath) ? AptState::kCutNoBackup : AptState::kUntouched;
+  }
+  if (!haveFile || size == 0) return AptState::kMissing;
+  if (markSays(expected, aptPath)) return AptState::kCut;
+  if (size == bsize && sameBytes(aptPath, backup)) return AptState::kOriginal;
+  return AptState::kChanged;
+}
+
+std::string systemReason() {
+  const int e = errno;
+  return e ? std::strerror(e) : "unknown error";
 }
 
 }  // namespace orvel

@@ -21,8 +21,8 @@ nlohmann::json loadManifest(const std::string& pluginDir) {
   return j;
 }
 
-bool saveManifest(const std::string& pluginDir, const nlohmann::json& manifest) {
-  return lumo::writeFileOver(manifestPath(pluginDir), lumo::dumpJson(manifest, 1));
+bool saveManifest(const std::string& pluginDir, const nlohmann::json& manifest, std::string* error) {
+  return lumo::writeFileOver(manifestPath(pluginDir), lumo::dumpJson(manifest, 1), error);
 }
 
 std::string rowText(const nlohmann::json& row, const char* key, const std::string& def) {
@@ -81,7 +81,7 @@ namespace orveldb {
 
 bool recordPass(const std::string& pluginDir, const std::string& file,
                 const std::vector<std::string>& icaos, const std::string& sig,
-                const char* owner, bool quitRestore) {
+                const char* owner, bool quitRestore, std::string* error) {
   int64_t size = 0, mtime = 0;
   if (!orvel::fileStat(file, size, mtime)) size = mtime = 0;
   nlohmann::json m = orvel::loadManifest(pluginDir);
@@ -96,7 +96,7 @@ bool recordPass(const std::string& pluginDir, const std::string& file,
                  {"owner", owner ? owner : ""},
                  {"quitrestore", quitRestore}});
   }
-  return orvel::saveManifest(pluginDir, m);
+  return orvel::saveManifest(pluginDir, m, error);
 }
 
 }  // namespace orveldb

@@ -34,7 +34,8 @@ nlohmann::json loadManifest(const std::string& pluginDir);
 // Replaces the manifest with the array (indent 1, keys sorted, "[]" when
 // empty, no trailing newline). False when it could not be written; the old
 // manifest is then still in place.
-bool saveManifest(const std::string& pluginDir, const nlohmann::json& manifest);
+[[nodiscard]] bool saveManifest(const std::string& pluginDir, const nlohmann::json& manifest,
+                                std::string* error = nullptr);
 
 // The cut mark of aptPath when readable, else the mark implied by its first
 // manifest row (valid when its "size" is above 0; never provisional).
@@ -58,9 +59,10 @@ namespace orveldb {
 
 // Replaces every row of file by one fresh row per code in icaos (in order),
 // appended at the end, with file's current size and mtime (0 when it cannot
-// be stat'ed). Saves also when nothing changed. False when the save failed.
-bool recordPass(const std::string& pluginDir, const std::string& file,
-                const std::vector<std::string>& icaos, const std::string& sig,
-                const char* owner, bool quitRestore);
+// be stat'ed). Saves also when nothing changed. False when the save failed
+// (error, when given, says why).
+[[nodiscard]] bool recordPass(const std::string& pluginDir, const std::string& file,
+                              const std::vector<std::string>& icaos, const std::string& sig,
+                              const char* owner, bool quitRestore, std::string* error = nullptr);
 
 }  // namespace orveldb

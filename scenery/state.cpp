@@ -28,7 +28,7 @@ std::vector<std::string> staleBackups(const std::string& root, const std::string
     for (const auto& p : orveldb::aptDatFilesInOrder(root)) {
       if (!exists(p + ".taxilume-orig")) continue;
       orvel::CutMark m = orvel::readCutMark(p);
-      if (m.valid && !orvel::markSays(m, p) && !contains(out, p)) out.push_back(p);
+      if (m.valid && !contains(out, p) && orvel::judgeFile(p, m) == orvel::AptState::kChanged) out.push_back(p);
     }
   }
   const nlohmann::json manifest = orvel::loadManifest(pluginDir);
@@ -41,7 +41,7 @@ std::vector<std::string> staleBackups(const std::string& root, const std::string
       m = orvel::manifestMark(manifest, f);
       if (!m.valid) continue;
     }
-    if (!orvel::markSays(m, f)) out.push_back(f);
+    if (orvel::judgeFile(f, m) == orvel::AptState::kChanged) out.push_back(f);
   }
   return out;
 }
@@ -50,14 +50,22 @@ void sweepOrphanBackups(const std::string& root, std::vector<std::string>& list,
   if (root.empty()) return;
   for (const auto& p : orveldb::aptDatFilesInOrder(root)) {
     if (contains(list, p) || !exists(p + ".taxilume-orig")) continue;
-    orvel::CutMark m = orvel::readCutMark(p);
-    if (m.valid && orvel::markSays(m, p)) {
+    const orvel::CutMark m = orvel::readCutMark(p);
+    const orvel::AptState state = orvel::judgeFile(p, m);
+    if (state == orvel::AptState::kCut || state == orvel::AptState::kMissing) {
       say(log, "   orphan    " + p + " - a backup with no manifest row; putting it back");
       list.push_back(p);
-    } else if (m.valid) {
-      say(log, "   left      " + p + " - changed since we suppressed it; our copy stays at .taxilume-orig");
+    } else if (state == orvel::AptState::kOriginal) {
+      say(log, "   orphan    " + p + " - a copy of the original left by an interrupted run; removing it");
+      list.push_back(p);
     } else {
-      say(log, "   unknown   " + p + " - a backup with no suppression mark; restore it by hand if it is ours");
+      if (m.valid)
+        say(log, "   left      " + p + " - changed since we suppressed it; our copy stays at .taxilume-orig");
+      else
+        say(log, "   unknown   " + p + " - a backup with no suppression mark; restore it by hand if it is ours");
+      // Neither ours nor the original: the copy is older than the file and
+      // is never put back by itself. Say where it is.
+      say(log, "!! an older copy of " + p + " is kept at " + p + ".taxilume-orig - it was not put back");
     }
   }
   for (const auto& p : orveldb::aptDatBackupsInOrder(root)) {
@@ -78,6 +86,42 @@ SuppressionSummary suppressionState(const std::string& pluginDir) {
   }
   s.inForce = s.airports > 0;
   s.files = static_cast<int>(files.size());
+  return s;
+}
+
+}  // namespace lumo
+
+namespace lumo {
+
+SuppressionSummary suppressionState(const std::string& pluginDir, const std::string& root) {
+  SuppressionSummary s;
+  const nlohmann::json manifest = orvel::loadManifest(pluginDir);
+  // A file is cut exactly when its mark proves it (with or without its
+  // backup); telling an original from someone else's file would need the
+  // bytes, and neither counts here - so this runs every refresh at the
+  // cost of a few stats.
+  auto isCut = [&](const std::string& f) {
+    orvel::CutMark m = orvel::readCutMark(f);
+    if (!m.valid) m = orvel::manifestMark(manifest, f);
+    return orvel::markSays(m, f);
+  };
+  std::set<std::string> files, judged;
+  for (const auto& row : manifest) {
+    const std::string f = orvel::rowText(row, "file");
+    if (judged.insert(f).second && !f.empty() && isCut(f)) files.insert(f);
+    if (!files.count(f)) continue;
+    ++s.airports;
+    if (s.signature.empty()) s.signature = orvel::rowText(row, "sig");
+    if (s.owner.empty()) s.owner = orvel::rowText(row, "owner", "plugin");
+  }
+  // Cut files the manifest does not know (a pass stopped before recording
+  // them, or a lost manifest) are modified scenery all the same.
+  if (!root.empty())
+    for (const auto& p : orveldb::aptDatFilesInOrder(root))
+      if (!judged.count(p) && (exists(p + ".taxilume-orig") || exists(p + ".taxilume-cut")) && isCut(p))
+        files.insert(p);
+  s.files = static_cast<int>(files.size());
+  s.inForce = s.files > 0;
   return s;
 }
 

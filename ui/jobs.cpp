@@ -2,6 +2,7 @@
 
 #include <spawn.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -57,15 +58,35 @@ void jobDeleteOldCopies() {
     root = g_app.root;
     pluginDir = g_app.pluginDir;
   }
+  const WritingPhase writing;
   const std::vector<std::string> stale = lumo::staleBackups(root, pluginDir);
+  int removed = 0;
   for (const std::string& path : stale) {
-    std::remove((path + ".taxilume-orig").c_str());
-    std::remove((path + ".taxilume-cut").c_str());
+    const std::string copy = path + ".taxilume-orig";
+    // The copy first: a mark left without its copy reads as not ours, while
+    // a copy left without its mark would read as an unknown backup.
+    if (std::remove(copy.c_str()) != 0 && errno != ENOENT) {
+      LOG("!! could not delete " + copy + " (" + orvel::systemReason() + ")");
+      continue;
+    }
+    std::string why;
+    if (!orvel::clearCutMark(path)) {
+      LOG("!! deleted " + copy + " but not its mark " + path + ".taxilume-cut (" + orvel::systemReason() + ")");
+      continue;
+    }
     nlohmann::json manifest = orvel::loadManifest(pluginDir);
-    if (orvel::dropRows(manifest, path) > 0) orvel::saveManifest(pluginDir, manifest);
-    LOG("   forgot    " + path + ".taxilume-orig - the pack was updated since we suppressed it");
+    if (orvel::dropRows(manifest, path) > 0 && !orvel::saveManifest(pluginDir, manifest, &why)) {
+      LOG("!! deleted " + copy + " but the manifest could not be updated (" + why + ")");
+      continue;
+    }
+    LOG("   forgot    " + copy + " - the pack was updated since we suppressed it");
+    ++removed;
   }
-  LOG("Removed " + std::to_string(stale.size()) + " outdated copy/copies. Your scenery was not touched.");
+  if (removed == static_cast<int>(stale.size()))
+    LOG("Removed " + std::to_string(removed) + " outdated copy/copies. Your scenery was not touched.");
+  else
+    LOG("!! removed " + std::to_string(removed) + " of " + std::to_string(stale.size()) +
+        " outdated copies - see the lines above. Your scenery was not touched.");
 }
 
 bool restartNow() {

@@ -73,7 +73,8 @@ void pickPack(size_t index, const std::string& publisher) {
   picks[w.key] = publisher;
   // A pick takes the pack back into suppression.
   std::set<std::string> dismissed = lumo::loadDismissedPacks(w.dir);
-  if (dismissed.erase(w.key) > 0 && !w.dir.empty()) lumo::saveDismissedPacks(w.dir, dismissed);
+  const bool undismissed =
+      dismissed.erase(w.key) == 0 || w.dir.empty() || lumo::saveDismissedPacks(w.dir, dismissed);
   const bool ok = savePicks(w.dir, picks);
   if (ok) lumo::reclassifyPacks(w.dir, w.scan);
   storeRow(index, w, ok);
@@ -82,6 +83,8 @@ void pickPack(size_t index, const std::string& publisher) {
               ".");
   else
     g_app.say("!! could not save that pick - publishers.json was not written.");
+  if (ok && !undismissed)
+    g_app.say("!! the pick was saved, but launcher_packs.json was not written - the pack is still left out.");
 }
 
 void setPackDismissed(size_t index, bool dismissed) {

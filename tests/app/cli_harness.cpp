@@ -1,6 +1,7 @@
 #include "cli_harness.h"
 
 #include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -84,13 +85,15 @@ CliWorld::CliWorld(const std::string& pluginZip, const std::string& pluginVersio
 std::string CliWorld::globalApt() const { return root() + "Global Scenery/Global Airports/Earth nav data/apt.dat"; }
 std::string CliWorld::packApt() const { return root() + "Custom Scenery/Rochester Pro/Earth nav data/apt.dat"; }
 
-CliRun CliWorld::cli(const std::vector<std::string>& args, const std::string& program) const {
+CliRun CliWorld::cli(const std::vector<std::string>& args, const std::string& program,
+                     const std::string& termOn) const {
   std::vector<std::string> all = {"--host", "127.0.0.1:" + std::to_string(port_), "--root", root()};
   all.insert(all.end(), args.begin(), args.end());
-  return run(all, program);
+  return run(all, program, termOn);
 }
 
-CliRun CliWorld::run(const std::vector<std::string>& args, const std::string& program) const {
+CliRun CliWorld::run(const std::vector<std::string>& args, const std::string& program,
+                     const std::string& termOn) const {
   CliRun result;
   const std::string exe = program.empty() ? std::string(TL_CLI) : program;
   std::vector<std::string> argv = {exe};
@@ -143,6 +146,7 @@ CliRun CliWorld::run(const std::vector<std::string>& args, const std::string& pr
 
   // Both pipes are drained together so a chatty child never blocks on one.
   std::string out;
+  bool termSent = false;
   pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
   int open = 2;
   while (open > 0) {
@@ -156,6 +160,8 @@ CliRun CliWorld::run(const std::vector<std::string>& args, const std::string& pr
       const ssize_t n = read(f.fd, buf, sizeof buf);
       if (n > 0) {
         (f.fd == outPipe[0] ? out : result.err).append(buf, static_cast<size_t>(n));
+        if (!termOn.empty() && out.find(termOn) != std::string::npos && !termSent)
+          termSent = kill(pid, SIGTERM) == 0;
       } else if (n == 0 || errno != EINTR) {
         close(f.fd);
         f.fd = -1;

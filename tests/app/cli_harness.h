@@ -38,9 +38,12 @@ class CliWorld {
   CliWorld& operator=(const CliWorld&) = delete;
 
   // Runs the shipped CLI (or `program`) with --host and --root in front of args.
-  CliRun cli(const std::vector<std::string>& args, const std::string& program = "") const;
+  // With termOn, SIGTERM is sent as soon as its output holds that text.
+  CliRun cli(const std::vector<std::string>& args, const std::string& program = "",
+             const std::string& termOn = "") const;
   // Runs the shipped CLI with exactly these arguments, in the folder cwd().
-  CliRun run(const std::vector<std::string>& args, const std::string& program = "") const;
+  CliRun run(const std::vector<std::string>& args, const std::string& program = "",
+             const std::string& termOn = "") const;
 
   std::string root() const { return dir_.path() + "/X-Plane 12/"; }
   std::string pluginDir() const { return root() + "Resources/plugins/Taxilume"; }

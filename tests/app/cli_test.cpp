@@ -492,3 +492,87 @@ TEST_F(CliTest, ForgetOutdatedDeletesOnlyTheOldCopies) {
 }
 
 }  // namespace
+
+namespace {
+
+// SIGTERM at several moments of "suppress" (the first, and a second one that
+// first undoes the first): the program ends at once while it only reads,
+// and otherwise once what it writes is complete. Either way the scenery is
+// recorded as it is on disk, status tells it truly, and restore brings every
+// byte back.
+TEST(CliStopTest, SigtermNeverLeavesAnUnrecordedRewrite) {
+  const std::vector<std::pair<bool, std::string>> moments = {
+      {false, "Fetching the published maps from "},
+      {false, "Matching your scenery packs..."},
+      {false, "Rochester Pro/Earth nav data/apt.dat  - "},
+      {false, "Global Airports/Earth nav data/apt.dat  - "},  // cut and recorded, the taken record to come
+      {true, "Restoring any previous pass..."},
+      {true, "   restored  "},
+      {true, "Global Airports/Earth nav data/apt.dat  - "},
+  };
+  for (const auto& [second, moment] : moments) {
+    SCOPED_TRACE((second ? "second suppress, at " : "first suppress, at ") + moment);
+    tl::CliWorld w;
+    ASSERT_EQ(w.error(), "");
+    const std::map<std::string, std::string> original = {{w.globalApt(), tl::readFile(w.globalApt())},
+                                                         {w.packApt(), tl::readFile(w.packApt())}};
+    if (second) {
+      ASSERT_EQ(w.cli({"suppress"}).status, 0);
+    }
+#ifdef TL_FAILSHIM
+    // The taken record's rename waits a while, so the signal lands while the
+    // pass is still writing (the global file cut, its record not yet
+    // complete) wherever the moment is before it.
+    setenv("LD_PRELOAD", TL_FAILSHIM, 1);
+    setenv("TL_SHIM_SLOW_RENAME", "tlm_taken.json.taxilume-part:400", 1);
+#endif
+    const tl::CliRun r = w.cli({"suppress"}, "", moment);
+    unsetenv("LD_PRELOAD");
+    unsetenv("TL_SHIM_SLOW_RENAME");
+    EXPECT_TRUE(r.status == 143 || r.status == 0) << r.status << "\n" << r.out();
+    ASSERT_TRUE(r.findPrefix(moment) >= 0 || r.out().find(moment) != std::string::npos) << r.out();
+
+    bool changed = false;
+    for (const auto& [path, bytes] : original) changed = changed || tl::readFile(path) != bytes;
+    const std::string manifest = w.pluginDir() + "/orvel_manifest.json";
+    if (changed) {
+      // Recorded: the manifest names the file and the taken record exists.
+      EXPECT_TRUE(fs::exists(manifest) && tl::readFile(manifest).find(w.globalApt()) != std::string::npos)
+          << r.out();
+      EXPECT_TRUE(fs::exists(w.pluginDir() + "/tlm_taken.json")) << r.out();
+    }
+    const tl::CliRun status = w.cli({"status"});
+    EXPECT_EQ(status.findPrefix("Scenery   Taxilume modified") >= 0, changed) << status.out();
+
+    const tl::CliRun back = w.cli({"restore"});
+    EXPECT_EQ(back.status, 0) << back.out();
+    for (const auto& [path, bytes] : original) EXPECT_EQ(tl::readFile(path), bytes) << path;
+    EXPECT_FALSE(fs::exists(w.globalApt() + ".taxilume-orig"));
+  }
+}
+
+// The Scenery row follows the files, not the manifest alone: an outdated
+// file is not suppressed, and a cut file the manifest lost still is.
+TEST(CliStopTest, StatusFollowsTheFiles) {
+  tl::CliWorld w;
+  ASSERT_EQ(w.error(), "");
+  ASSERT_EQ(w.cli({"suppress"}).status, 0);
+  const std::string modified = "Scenery   Taxilume modified - lights suppressed (1 airports in 1 file(s))";
+  EXPECT_TRUE(w.cli({"status"}).has(modified));
+
+  // The manifest lost: the cut file still counts (its airports are unknown).
+  const std::string manifest = w.pluginDir() + "/orvel_manifest.json";
+  const std::string rows = tl::readFile(manifest);
+  tl::writeFile(manifest, "[]");
+  tl::CliRun r = w.cli({"status"});
+  // (Which map cut it is unknown without its rows, so it may read as older.)
+  EXPECT_GE(r.findPrefix("Scenery   Taxilume modified - lights suppressed (0 airports in 1 file(s))"), 0) << r.out();
+
+  // A scenery update replaced the file: nothing is suppressed there.
+  tl::writeFile(manifest, rows);
+  tl::writeFile(w.globalApt(), tl::readFile(w.globalApt()) + "\n");
+  r = w.cli({"status"});
+  EXPECT_TRUE(r.has("Scenery   Original - lights not suppressed")) << r.out();
+}
+
+}  // namespace

@@ -179,7 +179,7 @@ struct Sim {
   void finalMark() const {
     int64_t s = 0, t = 0;
     ASSERT_TRUE(orvel::fileStat(P, s, t));
-    orvel::writeMark(P, s, t);
+    ASSERT_TRUE(orvel::writeMark(P, s, t));
   }
   void row() const { ASSERT_TRUE(orveldb::recordPass(plugin, P, {"TEST"}, "r", "launcher", false)); }
 };
@@ -279,27 +279,56 @@ TEST(SuppressAll, EveryCrashStateIsHandledByTheNextPassAndByRestore) {
          writeFile(s.P, kLit);
          writeFile(s.P + ".taxilume-orig.taxilume-part", "half a co");
        },
-       true, nullptr, OURS, 0, ORIG, nullptr},
+       true, nullptr, OURS, 0, ORIG, "   cleaned   "},
       {"backup, no mark, no row",
        [](const Sim& s, const std::string&) {
          writeFile(s.P, kLit);
          writeFile(s.P + ".taxilume-orig", kLit);
        },
-       true, nullptr, OURS, 0, ORIG, "   unknown   "},
+       true, nullptr, OURS, 1, ORIG, "   orphan    "},
       {"backup, provisional mark, original",
        [](const Sim& s, const std::string&) {
          writeFile(s.P, kLit);
          writeFile(s.P + ".taxilume-orig", kLit);
-         orvel::writeMark(s.P, -1, 0);
+         ASSERT_TRUE(orvel::writeMark(s.P, -1, 0));
        },
        true, nullptr, OURS, 1, ORIG, "   orphan    "},
-      {"backup, provisional mark, rewritten within the hour",
+      {"backup, provisional mark naming the rewrite, rewritten",
        [](const Sim& s, const std::string& o) {
          writeFile(s.P + ".taxilume-orig", kLit);
-         orvel::writeMark(s.P, -1, 0);
          writeFile(s.P, o);
+         int64_t size = 0, mtime = 0;
+         ASSERT_TRUE(orvel::fileStat(s.P, size, mtime));
+         ASSERT_TRUE(orvel::writeNextMark(s.P, size, mtime));
        },
        true, nullptr, OURS, 1, ORIG, "   orphan    "},
+      // No time window makes a file ours: a provisional mark that names no
+      // rewrite proves nothing, however fresh.
+      {"backup, provisional mark naming nothing, rewritten",
+       [](const Sim& s, const std::string& o) {
+         writeFile(s.P + ".taxilume-orig", kLit);
+         ASSERT_TRUE(orvel::writeMark(s.P, -1, 0));
+         writeFile(s.P, o);
+       },
+       false, changedSince, THEIRS, 0, THEIRS, "   left      "},
+      {"an interrupted restore: the original back, backup, mark and row still there",
+       [](const Sim& s, const std::string& o) {
+         writeFile(s.P + ".taxilume-orig", kLit);
+         writeFile(s.P, o);
+         s.finalMark();
+         s.row();
+         writeFile(s.P, kLit + "");
+         ASSERT_TRUE(orvel::copyFile(s.P + ".taxilume-orig", s.P));
+       },
+       true, nullptr, OURS, 1, ORIG, "   restored  "},
+      {"an interrupted restore: backup gone, mark and row still there",
+       [](const Sim& s, const std::string& o) {
+         writeFile(s.P, o);
+         s.finalMark();
+         s.row();
+         writeFile(s.P, kLit + "");
+       },
+       true, nullptr, OURS, 1, ORIG, "   restored  "},
       {"backup, final matching mark, our rewrite",
        [](const Sim& s, const std::string& o) {
          writeFile(s.P + ".taxilume-orig", kLit);
@@ -317,13 +346,11 @@ TEST(SuppressAll, EveryCrashStateIsHandledByTheNextPassAndByRestore) {
          writeFile(s.P, kLit + "1 1 0 0 NEWA New\r\n");
        },
        false, changedSince, THEIRS, 1, THEIRS, "   FAILED    "},
-      {"backup, provisional mark, replaced more than an hour later",
+      {"backup, provisional mark, replaced since",
        [](const Sim& s, const std::string&) {
          writeFile(s.P + ".taxilume-orig", kLit);
-         orvel::writeMark(s.P, -1, 0);
-         tlsc::setMtime(s.P + ".taxilume-cut", 1600000000);
+         ASSERT_TRUE(orvel::writeMark(s.P, -1, 0));
          writeFile(s.P, kLit + "1 1 0 0 NEWA New\r\n");
-         tlsc::setMtime(s.P, 1600000000 + 3601);
        },
        false, changedSince, THEIRS, 0, THEIRS, "   left      "},
       {"no backup, matching mark",
@@ -388,18 +415,18 @@ TEST(SuppressAll, AFailedBackupOrRewriteSaysWhereTheOriginalIs) {
   orvel::OpResult r = s.pass(&touched);
   EXPECT_EQ(tlshim::left(), 0);
   EXPECT_FALSE(r.ok);
-  EXPECT_EQ(r.message, "backup copy failed for " + s.P);
+  EXPECT_EQ(r.message, "backup copy failed for " + s.P + " (No space left on device)");
   EXPECT_TRUE(tlsc::leftovers(s.dir.path()).empty()) << "a failed copy writes no mark";
 
   tlshim::arm("fsync", ".taxilume-tmp", EIO);
   r = s.pass(&touched);
   EXPECT_EQ(tlshim::left(), 0);
   EXPECT_FALSE(r.ok);
-  EXPECT_EQ(r.message, "rewrite failed for " + s.P + " - the original is at " + s.P + ".taxilume-orig");
+  // P was never replaced: the pass takes away what it made.
+  EXPECT_EQ(r.message, "rewrite failed for " + s.P + " (Input/output error) - the file was not changed");
   EXPECT_TRUE(touched.empty());
   EXPECT_EQ(readFile(s.P), kLit);
-  EXPECT_EQ(readFile(s.P + ".taxilume-orig"), kLit);
-  EXPECT_EQ(readFile(s.P + ".taxilume-cut"), "-1 0\n");
+  EXPECT_TRUE(tlsc::leftovers(s.dir.path()).empty());
 }
 
 // A cut mark that cannot be written must not leave a file whose record
@@ -415,7 +442,7 @@ TEST(SuppressAll, AMarkThatCannotBeWrittenFailsTheFile) {
     orvel::OpResult r = s.pass();
     EXPECT_EQ(tlshim::left(), 0);
     EXPECT_FALSE(r.ok);
-    EXPECT_EQ(r.message, "could not write the cut mark for " + s.P);
+    EXPECT_EQ(r.message, "could not write the cut mark for " + s.P + " (No space left on device)");
     EXPECT_EQ(readFile(s.P), kLit);
     EXPECT_TRUE(tlsc::leftovers(s.dir.path()).empty());
   }
@@ -424,8 +451,11 @@ TEST(SuppressAll, AMarkThatCannotBeWrittenFailsTheFile) {
     writeFile(s.P, kLit);
     if (backupBefore) writeFile(s.P + ".taxilume-orig", kLit);
     std::vector<std::string> touched;
-    // The provisional mark ("-1 0\n", 5 bytes) goes through, the final one fails.
-    tlshim::arm("write", ".taxilume-cut.taxilume-part", ENOSPC, 5);
+    // The provisional marks ("-1 0\n", then "-1 0 next SIZE MTIME\n") go
+    // through, the final one fails.
+    const std::string ours = oursOf(kLit);
+    const long next = static_cast<long>(std::string("-1 0 next  0123456789\n").size() + std::to_string(ours.size()).size());
+    tlshim::arm("write", ".taxilume-cut.taxilume-part", ENOSPC, 5 + next);
     orvel::OpResult r = s.pass(&touched);
     EXPECT_EQ(tlshim::left(), 0) << backupBefore;
     tlshim::disarm();
@@ -433,7 +463,8 @@ TEST(SuppressAll, AMarkThatCannotBeWrittenFailsTheFile) {
     EXPECT_EQ(r.message, "could not write the cut mark for " + s.P + " - the original is at " + s.P +
                              ".taxilume-orig");
     EXPECT_TRUE(touched.empty());
-    EXPECT_EQ(readFile(s.P + ".taxilume-cut"), "-1 0\n") << backupBefore;
+    EXPECT_EQ(readFile(s.P + ".taxilume-cut").rfind("-1 0 next " + std::to_string(ours.size()) + " ", 0), 0u)
+        << backupBefore;
     EXPECT_EQ(lumo::restoreAll(s.plugin, nullptr, s.root), 1) << backupBefore;
     EXPECT_EQ(readFile(s.P), kLit) << backupBefore;
     EXPECT_TRUE(tlsc::leftovers(s.dir.path()).empty()) << backupBefore;

@@ -31,7 +31,7 @@ struct Sim {
     writeFile(p, ours);
     int64_t s = 0, t = 0;
     ASSERT_TRUE(orvel::fileStat(p, s, t));
-    orvel::writeMark(p, s, t);
+    ASSERT_TRUE(orvel::writeMark(p, s, t));
   }
   void row(const std::string& p, const std::string& icao) const {
     json m = orvel::loadManifest(plugin);
@@ -60,9 +60,13 @@ TEST(RestoreAll, PutsBackWhatIsOursAndReportsTheRest) {
   s.suppressed(B, "B original\r\n", "B ours\n");
   s.row(B, "BBB1");
   ::unlink(B.c_str());                      // deleted since: copied back without asking
-  writeFile(C + ".taxilume-orig", "C original");  // orphan: provisional mark, no row
+  writeFile(C + ".taxilume-orig", "C original");  // orphan: provisional mark naming C, no row
   writeFile(C, "C ours");
-  orvel::writeMark(C, -1, 0);
+  {
+    int64_t size = 0, mtime = 0;
+    ASSERT_TRUE(orvel::fileStat(C, size, mtime));
+    ASSERT_TRUE(orvel::writeNextMark(C, size, mtime));
+  }
   writeFile(D + ".taxilume-orig", "D original");  // only the backup is left
   writeFile(E + ".taxilume-orig", "E backup");    // backup with no mark
   writeFile(E, "E current");
@@ -79,7 +83,9 @@ TEST(RestoreAll, PutsBackWhatIsOursAndReportsTheRest) {
   EXPECT_EQ(log, (std::vector<std::string>{
                      "   orphan    " + C + " - a backup with no manifest row; putting it back",
                      "   unknown   " + E + " - a backup with no suppression mark; restore it by hand if it is ours",
+                     "!! an older copy of " + E + " is kept at " + E + ".taxilume-orig - it was not put back",
                      "   left      " + F + " - changed since we suppressed it; our copy stays at .taxilume-orig",
+                     "!! an older copy of " + F + " is kept at " + F + ".taxilume-orig - it was not put back",
                      "   MISSING   " + D + " - no apt.dat, only our backup; putting it back",
                      "   restored  " + A + "  - restored original apt.dat",
                      "   restored  " + B + "  - restored original apt.dat",
@@ -98,12 +104,27 @@ TEST(RestoreAll, PutsBackWhatIsOursAndReportsTheRest) {
   EXPECT_EQ(left, (std::vector<std::string>{E + ".taxilume-orig", F + ".taxilume-cut", F + ".taxilume-orig",
                                             G + ".taxilume-cut", G + ".taxilume-orig"}));
 
-  // A second restore finds nothing to do and leaves a taken record alone.
+  // A second restore finds nothing to do; a taken record left by a restore
+  // that stopped just before removing it goes, since nothing is cut.
   writeFile(s.plugin + "/tlm_taken.json", "{}");
   log.clear();
   failed = -1;
-  EXPECT_EQ(lumo::restoreAll(s.plugin, nullptr, s.root, &failed), 0);
+  EXPECT_EQ(lumo::restoreAll(s.plugin, [&](const std::string& l) { log.push_back(l); }, s.root, &failed), 0);
   EXPECT_EQ(failed, 0);
+  EXPECT_FALSE(exists(s.plugin + "/tlm_taken.json"));
+  EXPECT_EQ(log.back(), "   cleaned   " + s.plugin + "/tlm_taken.json - nothing is suppressed any more");
+
+  // While a file is still cut (here one the manifest lost), it stays.
+  writeFile(s.plugin + "/tlm_taken.json", "{}");
+  s.suppressed(A, "A original\r\n", "A ours\n");
+  ASSERT_TRUE(orvel::clearCutMark(A));
+  {
+    int64_t size = 0, mtime = 0;
+    ASSERT_TRUE(orvel::fileStat(A, size, mtime));
+    ::unlink((A + ".taxilume-orig").c_str());
+    ASSERT_TRUE(orvel::writeMark(A, size, mtime));
+  }
+  EXPECT_EQ(lumo::restoreAll(s.plugin, nullptr, s.root, &failed), 0);
   EXPECT_TRUE(exists(s.plugin + "/tlm_taken.json"));
 }
 
@@ -124,7 +145,7 @@ TEST(RestoreAll, TheTakenRecordStaysWhileAFailedFileIsStillSuppressed) {
        false},
       {"backup with no mark and a row without size",
        [](const Sim& s, const std::string& p) {
-         orvel::clearCutMark(p);
+         ASSERT_TRUE(orvel::clearCutMark(p));
          ASSERT_TRUE(orvel::saveManifest(s.plugin, json::parse("[{\"file\":\"" + p + "\",\"icao\":\"PPPP\"}]")));
        },
        [](const std::string& p) {
@@ -160,11 +181,11 @@ TEST(RestoreFile, CopiesBackWhenTheFileIsGoneEmptyOrProvisionallyOurs) {
   } cases[] = {
       {"file deleted, no mark", [](const std::string& p) { ::unlink(p.c_str()); }},
       {"file emptied, no mark", [](const std::string& p) { writeFile(p, ""); }},
-      {"provisional mark, rewritten within the hour",
+      {"provisional mark naming the rewrite",
        [](const std::string& p) {
-         orvel::writeMark(p, -1, 0);
-         tlsc::setMtime(p + ".taxilume-cut", 1700000000);
-         tlsc::setMtime(p, 1700000000 + 1800);
+         int64_t size = 0, mtime = 0;
+         ASSERT_TRUE(orvel::fileStat(p, size, mtime));
+         ASSERT_TRUE(orvel::writeNextMark(p, size, mtime));
        }},
   };
   for (const auto& c : cases) {
@@ -188,7 +209,7 @@ TEST(RestoreFile, AGonePackOnlyDropsItsRecord) {
   s.row(P, "P1");
   s.row(Q, "Q1");
   s.row(P, "P2");
-  orvel::writeMark(P, 10, 10);
+  writeFile(P + ".taxilume-cut", "10 10\n");  // the folder is gone but for a stray mark
   orvel::OpResult r = orvel::restoreFile(P, s.plugin);
   EXPECT_TRUE(r.ok);
   EXPECT_EQ(r.message, "the pack is gone (uninstalled?) - dropped its record");
@@ -211,7 +232,7 @@ TEST(RestoreFile, AFailedCopyKeepsEverything) {
     EXPECT_EQ(tlshim::left(), 0) << op;
     tlshim::disarm();
     EXPECT_FALSE(r.ok) << op;
-    EXPECT_EQ(r.message, "restore copy failed") << op;
+    EXPECT_EQ(r.message.rfind("restore copy failed (", 0), 0u) << op << ": " << r.message;
     EXPECT_EQ(readFile(P), "ours") << op;
     EXPECT_TRUE(exists(P + ".taxilume-orig") && exists(P + ".taxilume-cut")) << op;
     EXPECT_FALSE(exists(P + ".taxilume-part")) << op;

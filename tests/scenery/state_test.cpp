@@ -21,8 +21,8 @@ TEST(StaleBackups, FindsReplacedFilesThroughMarksThenTheManifest) {
     writeFile(p, "current");
     tlsc::setMtime(p, 1700000000);
   }
-  orvel::writeMark(S, 7, 1699999999);   // time differs: stale
-  orvel::writeMark(OK, 7, 1700000000);  // matches
+  ASSERT_TRUE(orvel::writeMark(S, 7, 1699999999));   // time differs: stale
+  ASSERT_TRUE(orvel::writeMark(OK, 7, 1700000000));  // matches
   // M is known only to the manifest, Z's row has no size: skipped.
   ASSERT_TRUE(orvel::saveManifest(plugin, json::parse("[{\"file\":\"" + M + "\",\"size\":3,\"mtime\":1700000000},"
                                                       "{\"file\":\"" + S + "\",\"size\":7,\"mtime\":1700000000},"

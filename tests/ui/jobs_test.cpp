@@ -117,8 +117,8 @@ TEST(DeleteOldCopiesJob, DropsOutdatedCopiesAndOnlyTheirManifestRows) {
   }
   int64_t size = 0, mtime = 0;
   ASSERT_TRUE(orvel::fileStat(current, size, mtime));
-  orvel::writeMark(current, size, mtime);   // still as we left it
-  orvel::writeMark(stale, size + 7, mtime);  // replaced since
+  ASSERT_TRUE(orvel::writeMark(current, size, mtime));   // still as we left it
+  ASSERT_TRUE(orvel::writeMark(stale, size + 7, mtime));  // replaced since
   nlohmann::json manifest = nlohmann::json::array();
   for (const std::string& p : {stale, current})
     manifest.push_back({{"file", p}, {"icao", "KXXX"}, {"backup", p + ".taxilume-orig"}, {"size", size},

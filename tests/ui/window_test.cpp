@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "host/selfupdate.h"
 #include "support/tmpdir.h"
@@ -597,6 +598,58 @@ TEST(Window, NonAsciiPackNameIsDrawnAsItself) {
   ASSERT_TRUE(tl::requestClose(x.display(), win));
   int status = -1;
   ASSERT_TRUE(launcher.wait(kSlow, status));
+}
+
+// Closing the window at several moments after "Update & Suppress": the
+// launcher lets the job finish what it writes before it ends, so whatever
+// is rewritten is recorded (manifest and taken record), the next start
+// says so, and restore brings every byte back.
+TEST(Window, ClosingDuringSuppressLeavesNoUnrecordedRewrite) {
+  for (int delayMs : {0, 30, 120, 400}) {
+    SCOPED_TRACE("closed " + std::to_string(delayMs) + " ms after the click");
+    Fixture f;
+    std::string why;
+    if (!f.setUp(why)) GTEST_SKIP() << why;
+    tl::XServer x;
+    NEED_X(x);
+    tl::Child launcher;
+    ASSERT_TRUE(launcher.start(f.args(), f.env(x.display()), f.outPath, why)) << why;
+    const unsigned long win = tl::findWindow(x.display(), "Taxilume Launcher", kSlow);
+    ASSERT_NE(win, 0u) << f.output();
+    tl::Rect r;
+    ASSERT_TRUE(tl::waitForWidget(f.mapPath, "Update & Suppress", r, kSlow)) << f.output();
+    ASSERT_TRUE(clickWidget(x, win, f.mapPath, "Update & Suppress"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+    ASSERT_TRUE(tl::requestClose(x.display(), win));
+    int status = -1;
+    ASSERT_TRUE(launcher.wait(kSlow, status));
+    EXPECT_EQ(status, 0) << f.output();
+
+    const bool changed = tl::readFile(f.globalApt) != f.originalGlobal || tl::readFile(f.packApt) != f.originalPack;
+    const std::string plugin = f.xp + "Resources/plugins/Taxilume";
+    if (changed) {
+      const std::string manifest = plugin + "/orvel_manifest.json";
+      EXPECT_TRUE(have(manifest) && tl::readFile(manifest).find(f.globalApt) != std::string::npos);
+      EXPECT_TRUE(have(plugin + "/tlm_taken.json"));
+    }
+    EXPECT_FALSE(have(f.globalApt + ".taxilume-tmp"));
+
+    // The next start tells the state as it is, and restores it.
+    tl::Child again;
+    ASSERT_TRUE(again.start(f.args(), f.env(x.display()), f.outPath, why)) << why;
+    const unsigned long win2 = tl::findWindow(x.display(), "Taxilume Launcher", kSlow);
+    ASSERT_NE(win2, 0u);
+    ASSERT_TRUE(tl::waitForWidget(f.mapPath, changed ? "row:Scenery:modified" : "row:Scenery:original", r, kSlow))
+        << f.output();
+    if (changed) {
+      ASSERT_TRUE(clickWidget(x, win2, f.mapPath, "Restore originals"));
+      ASSERT_TRUE(tl::waitForWidget(f.mapPath, "Restore originals [off]", r, 3 * kSlow));
+    }
+    EXPECT_EQ(tl::readFile(f.globalApt), f.originalGlobal);
+    EXPECT_EQ(tl::readFile(f.packApt), f.originalPack);
+    ASSERT_TRUE(tl::requestClose(x.display(), win2));
+    ASSERT_TRUE(again.wait(kSlow, status));
+  }
 }
 
 TEST(Window, WithoutADisplayTheLauncherSaysSoAndFails) {

@@ -64,16 +64,11 @@ outdate() {
   local apt="$demo/X-Plane 12/Custom Scenery/$pack/Earth nav data/apt.dat"
   [ -f "$apt.taxilume-orig" ] ||
     die "\"$pack\" is not suppressed yet - press Update & Suppress first"
-  # A scenery update delivers the pack's file anew: the original bytes, with
-  # a new time. Written beside and renamed over, as an installer would.
-  cp "$apt.taxilume-orig" "$apt.demo-update"
+  # A scenery update delivers the pack's file anew: the original with a
+  # small change (a file with the original's very bytes would simply be the
+  # original again). Written beside and renamed over, as an installer would.
+  { cat "$apt.taxilume-orig"; printf '\n'; } > "$apt.demo-update"
   mv -f "$apt.demo-update" "$apt"
-  local mark size mtime
-  mark=$(cat "$apt.taxilume-cut" 2>/dev/null || true)
-  size=$(stat -c %s "$apt"); mtime=$(stat -c %Y "$apt")
-  if [ "$mark" = "$size $mtime" ]; then
-    touch -d "@$((mtime + 1))" "$apt"  # never the file the mark describes
-  fi
   say "replaced $apt"
   say "press Update & Suppress (or any action): the launcher then warns about the outdated copy"
 }
