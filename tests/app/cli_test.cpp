@@ -472,8 +472,9 @@ TEST_F(CliTest, OptionsAndUsageErrors) {
 TEST_F(CliTest, ForgetOutdatedDeletesOnlyTheOldCopies) {
   ASSERT_EQ(w.cli({"suppress"}).status, 0);
   ASSERT_TRUE(fs::exists(w.globalApt() + ".taxilume-orig"));
-  // The update: the original bytes again, written anew.
-  const std::string updated = tl::readFile(w.globalApt() + ".taxilume-orig");
+  // The update: new bytes (the original's bytes again would read as the
+  // original itself, with nothing outdated about it).
+  const std::string updated = tl::readFile(w.globalApt() + ".taxilume-orig") + "\n";
   tl::writeFile(w.globalApt(), updated);
   fs::last_write_time(w.globalApt(), fs::last_write_time(w.globalApt()) + std::chrono::seconds(2));
 
