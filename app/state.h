@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/log.h"
+#include "common/log.h"
 #include "packs/scan.h"
 #include "server/api.h"
 #include "server/maps.h"

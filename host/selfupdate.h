@@ -20,7 +20,7 @@
 #include <cstddef>
 #include <string>
 
-#include "engine/log.h"
+#include "common/log.h"
 
 namespace lumo {
 

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/log.h"
+#include "common/log.h"
 #include "server/maps.h"
 
 namespace lumo {

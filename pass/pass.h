@@ -19,7 +19,7 @@
 
 #include <string>
 
-#include "engine/log.h"
+#include "common/log.h"
 #include "packs/scan.h"
 #include "server/maps.h"
 

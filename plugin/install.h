@@ -22,7 +22,7 @@
 #include <cstddef>
 #include <string>
 
-#include "engine/log.h"
+#include "common/log.h"
 #include "host/selfupdate.h"  // plainVersion
 #include "server/api.h"
 

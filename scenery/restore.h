@@ -16,7 +16,7 @@
 
 #include <string>
 
-#include "engine/log.h"
+#include "common/log.h"
 #include "scenery/files.h"
 
 namespace orvel {

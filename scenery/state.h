@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/log.h"
+#include "common/log.h"
 
 namespace lumo {
 
