@@ -17,7 +17,7 @@
 
 #include "app/actions.h"
 #include "app/check.h"
-#include "app/choices.h"
+#include "packs/choices.h"
 #include "app/startup.h"
 #include "app/state.h"
 #include "host/selfupdate.h"

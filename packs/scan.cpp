@@ -5,7 +5,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "app/choices.h"
+#include "packs/choices.h"
 #include "engine/geo.h"
 #include "scenery/order.h"
 #include "server/api.h"

@@ -9,7 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/choices.h"
+#include "packs/choices.h"
 #include "app/state.h"
 #include "packs/scan.h"
 #include "scenery/files.h"
