@@ -21,8 +21,8 @@
 #include "app/startup.h"
 #include "app/state.h"
 #include "host/selfupdate.h"
-#include "ui/packops.h"
-#include "ui/winrules.h"
+#include "app/packops.h"
+#include "app/winrules.h"
 
 namespace {
 

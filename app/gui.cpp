@@ -29,7 +29,7 @@
 #include "ui/instance.h"
 #include "ui/probe.h"
 #include "ui/window.h"
-#include "ui/winrules.h"
+#include "app/winrules.h"
 
 GLFWwindow* g_win = nullptr;
 int g_growTo = 0;

@@ -14,7 +14,7 @@
 #include "host/selfupdate.h"
 #include "scenery/manifest.h"
 #include "scenery/state.h"
-#include "ui/winrules.h"
+#include "app/winrules.h"
 
 extern char** environ;
 

@@ -26,7 +26,6 @@ KNOWN='
 engine/aptfile.h -> scenery
 engine/aptfile.cpp -> scenery
 engine/taken.cpp -> scenery
-app/cli_main.cpp -> ui
 '
 
 found=$(mktemp)

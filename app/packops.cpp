@@ -1,4 +1,4 @@
-#include "ui/packops.h"
+#include "app/packops.h"
 
 #include <filesystem>
 #include <map>
