@@ -13,6 +13,7 @@
 #include <system_error>
 #include <thread>
 
+#include "common/text.h"
 #include "app/check.h"
 #include "app/state.h"
 #include "host/paths.h"
@@ -38,7 +39,7 @@ Where where() {
   return Where{g_app.root, g_app.pluginDir, g_app.host, g_app.port};
 }
 
-bool simUp(const std::string& root) { return lumo::simRunning(lowerAscii(root)); }
+bool simUp(const std::string& root) { return lumo::simRunning(lumo::lowerAscii(root)); }
 
 // Size and whole-second modification time; both 0 when the file is missing.
 struct Stamp {

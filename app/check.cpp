@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/text.h"
 #include "app/state.h"
 #include "host/paths.h"
 #include "host/selfupdate.h"
@@ -148,7 +149,7 @@ void refreshLocal(bool full) {
   // An empty plugin folder would name files at the file-system root.
   const lumo::SuppressionSummary s =
       pluginDir.empty() ? lumo::SuppressionSummary{} : lumo::suppressionState(pluginDir);
-  const bool running = lumo::simRunning(lowerAscii(root));
+  const bool running = lumo::simRunning(lumo::lowerAscii(root));
   std::error_code ec;
   const bool installed = !pluginDir.empty() && fs::exists(lumo::xplPath(pluginDir), ec);
   std::string version = pluginDir.empty() ? std::string() : lumo::installedVersion(pluginDir);

@@ -23,6 +23,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "common/text.h"
 #include "app/check.h"
 #include "app/startup.h"
 #include "app/state.h"
@@ -106,7 +107,7 @@ const ImWchar* glyphRanges() {
 bool loadableFont(const std::string& path) {
   const auto dot = path.rfind('.');
   if (dot == std::string::npos) return false;
-  const std::string ext = lowerAscii(path.substr(dot));
+  const std::string ext = lumo::lowerAscii(path.substr(dot));
   return (ext == ".ttf" || ext == ".otf" || ext == ".ttc") && exists(path);
 }
 

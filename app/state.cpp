@@ -167,9 +167,3 @@ void scanCommandLine(int argc, char** argv) {
   }
 }
 
-std::string lowerAscii(const std::string& s) {
-  std::string out = s;
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return out;
-}

@@ -121,6 +121,3 @@ void waitForIdle();
 // looked at; a value is itself looked at as a possible option. A bad or
 // missing port becomes 443; an empty host or root changes nothing.
 void scanCommandLine(int argc, char** argv);
-
-// ASCII lower-casing of each byte, as the process check compares paths.
-std::string lowerAscii(const std::string& s);
