@@ -31,7 +31,7 @@ const char* const kNoRoot = "!! X-Plane 12 was not found. Use Browse to point at
 
 struct Where {
   std::string root, pluginDir, host;
-  int port = 443;
+  int port = lumo::kDefaultPort;
 };
 
 Where where() {

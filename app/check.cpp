@@ -36,7 +36,7 @@ void actionStartup() {
 
 void actionCheck() {
   std::string host, knownRev;
-  int port = 443;
+  int port = lumo::kDefaultPort;
   {
     std::lock_guard<std::mutex> lock(g_app.mtx);
     host = g_app.host;
@@ -101,7 +101,7 @@ void actionRescan() {
 
 lumo::PackScan scanIntoApp(const lumo::Geometry& maps) {
   std::string root, pluginDir, host;
-  int port = 443;
+  int port = lumo::kDefaultPort;
   {
     std::lock_guard<std::mutex> lock(g_app.mtx);
     root = g_app.root;

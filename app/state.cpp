@@ -160,7 +160,7 @@ void scanCommandLine(int argc, char** argv) {
         g_app.port = readPort(val.substr(colon + 1));
       }
       if (!host.empty()) g_app.host = host;
-      if (g_app.port < 1 || g_app.port > 65535) g_app.port = 443;
+      if (g_app.port < 1 || g_app.port > 65535) g_app.port = lumo::kDefaultPort;
     } else if (opt == "--root") {
       if (!val.empty()) g_app.root = val;
     }

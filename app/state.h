@@ -56,7 +56,7 @@ class App {
   std::string root;       // ends in "/"; empty while unknown
   std::string pluginDir;  // root + "Resources/plugins/Taxilume"; empty while root is unknown
   std::string host = lumo::kDefaultHost;
-  int port = 443;
+  int port = lumo::kDefaultPort;
   bool launcherUpdated = false;
   std::vector<std::string> log;  // oldest first, at most kLogCap lines
   std::atomic<bool> busy{false};
