@@ -92,10 +92,6 @@ void bezSegment(const Node& a, const Node& b, std::vector<Pt>& out, int n) {
 
 double metresPerDegLon(double lat) { return kMetresPerDeg * std::cos(lat * kPi / 180.0); }
 
-double distM(const Pt& a, const Pt& b, double refLat) {
-  return std::hypot((b.lon - a.lon) * metresPerDegLon(refLat), (b.lat - a.lat) * kMetresPerDeg);
-}
-
 double segDist(const Pt& q, const Pt& a, const Pt& b) {
   const double mx = metresPerDegLon(q.lat), my = kMetresPerDeg;
   const double ae = (a.lon - q.lon) * mx, an = (a.lat - q.lat) * my;

@@ -54,8 +54,6 @@ long intC(const std::string& s);
 
 // Metres in one degree of longitude at latitude lat.
 double metresPerDegLon(double lat);
-// hypot of the local offset from a to b, longitude scaled at refLat.
-double distM(const Pt& a, const Pt& b, double refLat);
 // Distance in metres from q to the segment a-b, longitude scaled at q.lat.
 double segDist(const Pt& q, const Pt& a, const Pt& b);
 
