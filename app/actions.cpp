@@ -17,6 +17,7 @@
 #include "app/check.h"
 #include "app/state.h"
 #include "host/paths.h"
+#include "host/xplane.h"
 #include "pass/pass.h"
 #include "plugin/install.h"
 #include "scenery/restore.h"
@@ -195,8 +196,8 @@ bool doLaunch() {
     g_app.say("Starting X-Plane anyway.");
 
   const Where w = where();
-  const std::string logPath = w.root + "Log.txt";
-  const std::string exe = w.root + "X-Plane-x86_64";
+  const std::string logPath = w.root + lumo::kXPlaneLog;
+  const std::string exe = w.root + lumo::kXPlaneExe;
   const Stamp before = stamp(logPath);
   if (w.root.empty() || !stamp(exe).exists) {
     g_app.say("!! X-Plane is not in " + w.root + " (" + exe + ")");

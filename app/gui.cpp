@@ -27,6 +27,7 @@
 #include "app/check.h"
 #include "app/startup.h"
 #include "app/state.h"
+#include "host/xplane.h"
 #include "ui/instance.h"
 #include "ui/probe.h"
 #include "ui/window.h"
@@ -153,9 +154,8 @@ ImFont* addFont(const std::string& xplaneFile, const std::string& systemFile, fl
 // built-in one only when neither is there. The first font added is the
 // default; the heading font may be null.
 ImFont* loadFonts(const std::string& root) {
-  const std::string fonts = root.empty() ? std::string() : root + "Resources/fonts/";
-  addFont(fonts.empty() ? "" : fonts + "Roboto-Regular.ttf", systemFont(false), 17.0f);
-  return addFont(fonts.empty() ? "" : fonts + "Roboto-Bold.ttf", systemFont(true), 22.0f);
+  addFont(root.empty() ? "" : root + lumo::kFontRegular, systemFont(false), 17.0f);
+  return addFont(root.empty() ? "" : root + lumo::kFontBold, systemFont(true), 22.0f);
 }
 
 // The display's frame period. Swap interval 1 should pace the loop, but some

@@ -15,6 +15,7 @@
 #include "host/discover.h"
 #include "host/paths.h"
 #include "host/selfupdate.h"
+#include "host/xplane.h"
 
 namespace {
 
@@ -74,7 +75,7 @@ int startupCore(int argc, char** argv, bool (*raiseRunning)()) {
   {
     std::lock_guard<std::mutex> lock(g_app.mtx);
     g_app.root = root;
-    g_app.pluginDir = root.empty() ? std::string() : root + "Resources/plugins/Taxilume";
+    g_app.pluginDir = root.empty() ? std::string() : lumo::pluginDirOf(root);
   }
 
   refreshLocal(true);

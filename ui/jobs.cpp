@@ -12,6 +12,7 @@
 #include "app/state.h"
 #include "host/discover.h"
 #include "host/selfupdate.h"
+#include "host/xplane.h"
 #include "scenery/manifest.h"
 #include "scenery/state.h"
 #include "app/winrules.h"
@@ -33,7 +34,7 @@ void jobPickFolder() {
   {
     std::lock_guard<std::mutex> lock(g_app.mtx);
     g_app.root = folder;
-    g_app.pluginDir = folder + "Resources/plugins/Taxilume";
+    g_app.pluginDir = lumo::pluginDirOf(folder);
     g_app.scan = lumo::PackScan{};
     ++g_app.scanSerial;
     g_app.keepListed.clear();
