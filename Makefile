@@ -6,6 +6,7 @@
 #               an icon under PREFIX (default ~/.local; DESTDIR for packaging)
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+TSAN_BUILD ?= build-tsan
 PREFIX     ?= $(HOME)/.local
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 
@@ -18,7 +19,7 @@ PACKAGES := cmake gcc g++ make pkg-config git ca-certificates python3 locales \
   zip unzip tar libarchive-tools zenity fonts-roboto procps \
   libx11-dev libfontconfig-dev fonts-dejavu-core librsvg2-bin
 
-.PHONY: deps configure build programs test test-asan bench demo install uninstall clean
+.PHONY: deps configure build programs test test-asan test-tsan bench demo install uninstall clean
 
 deps:
 	@missing=""; for p in $(PACKAGES); do \
@@ -44,6 +45,14 @@ test-asan: deps
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DTL_ASAN=ON -DTL_TESTS=ON
 	cmake --build $(ASAN_BUILD) -j$(JOBS)
 	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j$(JOBS) --timeout 900
+
+# The core's tests under ThreadSanitizer: the job thread against the
+# window's copies of the state and the log. The window and demo
+# tests are left out: the OpenGL driver is not ours to check.
+test-tsan: deps
+	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTL_TSAN=ON
+	cmake --build $(TSAN_BUILD) -j$(JOBS)
+	ctest --test-dir $(TSAN_BUILD) --output-on-failure -j$(JOBS) --timeout 900 -LE demo -E '^Window\.'
 
 # TAXILUME_BENCH_WORLD=FILE (apt.dat or apt.dat.gz) names the world file; without
 # it the benchmarks look for one and else make one up (bench/world.h).
@@ -100,4 +109,4 @@ uninstall:
 	@echo "removed the launcher from $(PREFIX); your scenery, the plugin and ~/.config/Taxilume are left as they are"
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD)

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <chrono>
 #include <filesystem>
 #include <mutex>
@@ -14,11 +15,14 @@
 #include <system_error>
 #include <thread>
 
+#include "common/text.h"
 #include "app/check.h"
 #include "app/state.h"
 #include "host/paths.h"
+#include "host/xplane.h"
 #include "pass/pass.h"
 #include "plugin/install.h"
+#include "scenery/manifest.h"
 #include "scenery/restore.h"
 #include "scenery/state.h"
 
@@ -30,7 +34,7 @@ const char* const kSimRunning = "!! X-Plane is running. Close it first.";
 
 struct Where {
   std::string root, pluginDir, host;
-  int port = 443;
+  int port = lumo::kDefaultPort;
 };
 
 Where where() {
@@ -38,7 +42,7 @@ Where where() {
   return Where{g_app.root, g_app.pluginDir, g_app.host, g_app.port};
 }
 
-bool simUp(const std::string& root) { return lumo::simRunning(lowerAscii(root)); }
+bool simUp(const std::string& root) { return lumo::simRunning(lumo::lowerAscii(root)); }
 
 // Size and whole-second modification time; both 0 when the file is missing.
 struct Stamp {
@@ -188,8 +192,8 @@ bool doLaunch() {
     g_app.say("Starting X-Plane anyway.");
 
   const Where w = where();
-  const std::string logPath = w.root + "Log.txt";
-  const std::string exe = w.root + "X-Plane-x86_64";
+  const std::string logPath = w.root + lumo::kXPlaneLog;
+  const std::string exe = w.root + lumo::kXPlaneExe;
   const Stamp before = stamp(logPath);
   if (w.root.empty() || !stamp(exe).exists) {
     g_app.say("!! X-Plane is not in " + w.root + " (" + exe + ")");
@@ -238,4 +242,42 @@ bool installLatestPlugin() {
     return false;
   }
   return true;
+}
+
+void jobDeleteOldCopies() {
+  std::string root, pluginDir;
+  {
+    std::lock_guard<std::mutex> lock(g_app.mtx);
+    root = g_app.root;
+    pluginDir = g_app.pluginDir;
+  }
+  const WritingPhase writing;
+  const std::vector<std::string> stale = lumo::staleBackups(root, pluginDir);
+  int removed = 0;
+  for (const std::string& path : stale) {
+    const std::string copy = path + ".taxilume-orig";
+    // The copy first: a mark left without its copy reads as not ours, while
+    // a copy left without its mark would read as an unknown backup.
+    if (std::remove(copy.c_str()) != 0 && errno != ENOENT) {
+      LOG("!! could not delete " + copy + " (" + orvel::systemReason() + ")");
+      continue;
+    }
+    std::string why;
+    if (!orvel::clearCutMark(path)) {
+      LOG("!! deleted " + copy + " but not its mark " + path + ".taxilume-cut (" + orvel::systemReason() + ")");
+      continue;
+    }
+    nlohmann::json manifest = orvel::loadManifest(pluginDir);
+    if (orvel::dropRows(manifest, path) > 0 && !orvel::saveManifest(pluginDir, manifest, &why)) {
+      LOG("!! deleted " + copy + " but the manifest could not be updated (" + why + ")");
+      continue;
+    }
+    LOG("   forgot    " + copy + " - the pack was updated since we suppressed it");
+    ++removed;
+  }
+  if (removed == static_cast<int>(stale.size()))
+    LOG("Removed " + std::to_string(removed) + " outdated copy/copies. Your scenery was not touched.");
+  else
+    LOG("!! removed " + std::to_string(removed) + " of " + std::to_string(stale.size()) +
+        " outdated copies - see the lines above. Your scenery was not touched.");
 }

@@ -33,3 +33,9 @@ struct LaunchWait {
   int logFrom = 20;
 };
 extern LaunchWait g_launchWait;
+
+// "clearing old copies" (the window's "Delete the old copies", the command
+// line's forget-outdated): drops the backup copies and cut marks of files a
+// scenery update replaced, and their manifest rows; the scenery itself is
+// not touched. Each failure is a "!! " line; the last line says how many went.
+void jobDeleteOldCopies();

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/text.h"
 #include "app/state.h"
 #include "host/paths.h"
 #include "host/selfupdate.h"
@@ -36,7 +37,7 @@ void actionStartup() {
 
 bool refreshMaps() {
   std::string host, knownRev;
-  int port = 443;
+  int port = lumo::kDefaultPort;
   {
     std::lock_guard<std::mutex> lock(g_app.mtx);
     host = g_app.host;
@@ -111,7 +112,7 @@ void actionRescan() {
 
 lumo::PackScan scanIntoApp(const lumo::Geometry& maps) {
   std::string root, pluginDir, host;
-  int port = 443;
+  int port = lumo::kDefaultPort;
   {
     std::lock_guard<std::mutex> lock(g_app.mtx);
     root = g_app.root;
@@ -160,7 +161,7 @@ void refreshLocal(bool full) {
   // An empty plugin folder would name files at the file-system root.
   const lumo::SuppressionSummary s =
       pluginDir.empty() ? lumo::SuppressionSummary{} : lumo::suppressionState(pluginDir, root);
-  const bool running = lumo::simRunning(lowerAscii(root));
+  const bool running = lumo::simRunning(lumo::lowerAscii(root));
   std::error_code ec;
   const bool installed = !pluginDir.empty() && fs::exists(lumo::xplPath(pluginDir), ec);
   std::string version = pluginDir.empty() ? std::string() : lumo::installedVersion(pluginDir);

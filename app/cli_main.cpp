@@ -29,16 +29,15 @@
 
 #include "app/actions.h"
 #include "app/check.h"
-#include "app/choices.h"
 #include "app/cmdline.h"
+#include "app/packops.h"
 #include "app/preview.h"
 #include "app/startup.h"
 #include "app/state.h"
+#include "app/winrules.h"
 #include "host/selfupdate.h"
+#include "packs/choices.h"
 #include "scenery/state.h"
-#include "ui/jobs.h"
-#include "ui/packops.h"
-#include "ui/winrules.h"
 
 namespace {
 

@@ -28,14 +28,16 @@
 #include <cstring>
 #include <string>
 
+#include "common/text.h"
 #include "app/check.h"
 #include "app/cmdline.h"
 #include "app/startup.h"
 #include "app/state.h"
+#include "host/xplane.h"
 #include "ui/instance.h"
 #include "ui/probe.h"
 #include "ui/window.h"
-#include "ui/winrules.h"
+#include "app/winrules.h"
 
 GLFWwindow* g_win = nullptr;
 int g_growTo = 0;
@@ -129,7 +131,7 @@ const ImWchar* glyphRanges() {
 bool loadableFont(const std::string& path) {
   const auto dot = path.rfind('.');
   if (dot == std::string::npos) return false;
-  const std::string ext = lowerAscii(path.substr(dot));
+  const std::string ext = lumo::lowerAscii(path.substr(dot));
   return (ext == ".ttf" || ext == ".otf" || ext == ".ttc") && exists(path);
 }
 
@@ -175,9 +177,8 @@ ImFont* addFont(const std::string& xplaneFile, const std::string& systemFile, fl
 // built-in one only when neither is there. The first font added is the
 // default; the heading font may be null.
 ImFont* loadFonts(const std::string& root) {
-  const std::string fonts = root.empty() ? std::string() : root + "Resources/fonts/";
-  addFont(fonts.empty() ? "" : fonts + "Roboto-Regular.ttf", systemFont(false), 17.0f);
-  return addFont(fonts.empty() ? "" : fonts + "Roboto-Bold.ttf", systemFont(true), 22.0f);
+  addFont(root.empty() ? "" : root + lumo::kFontRegular, systemFont(false), 17.0f);
+  return addFont(root.empty() ? "" : root + lumo::kFontBold, systemFont(true), 22.0f);
 }
 
 // The display's frame period. Swap interval 1 should pace the loop, but some

@@ -6,6 +6,7 @@
 
 #include "app/check.h"
 #include "app/state.h"
+#include "common/text.h"
 #include "host/paths.h"
 #include "pass/preview.h"
 #include "scenery/files.h"
@@ -36,7 +37,7 @@ bool prepare(Setting& s) {
     g_app.say("!! X-Plane 12 was not found. Use Browse to point at it.");
     return false;
   }
-  if (lumo::simRunning(lowerAscii(s.root)))
+  if (lumo::simRunning(lumo::lowerAscii(s.root)))
     g_app.say("   X-Plane is running - this only reads the scenery, so it goes ahead.");
   g_app.say("Fetching the published maps from " + s.host + "...");
   if (!refreshMaps()) {

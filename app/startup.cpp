@@ -15,6 +15,7 @@
 #include "host/discover.h"
 #include "host/paths.h"
 #include "host/selfupdate.h"
+#include "host/xplane.h"
 
 namespace {
 
@@ -109,7 +110,7 @@ int startupCore(const lumo::CommandLine& cl, bool* rootRefused, bool (*raiseRunn
   {
     std::lock_guard<std::mutex> lock(g_app.mtx);
     g_app.root = root;
-    g_app.pluginDir = root.empty() ? std::string() : root + "Resources/plugins/Taxilume";
+    g_app.pluginDir = root.empty() ? std::string() : lumo::pluginDirOf(root);
   }
 
   refreshLocal(true);

@@ -195,7 +195,7 @@ void takeHostOption(const std::string& val) {
     g_app.port = readPort(val.substr(colon + 1));
   }
   if (!host.empty()) g_app.host = host;
-  if (g_app.port < 1 || g_app.port > 65535) g_app.port = 443;
+  if (g_app.port < 1 || g_app.port > 65535) g_app.port = lumo::kDefaultPort;
 }
 
 void takeRootOption(const std::string& val) {
@@ -203,9 +203,3 @@ void takeRootOption(const std::string& val) {
   if (!val.empty()) g_app.root = val;
 }
 
-std::string lowerAscii(const std::string& s) {
-  std::string out = s;
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return out;
-}

@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/log.h"
+#include "common/log.h"
 #include "packs/scan.h"
 #include "server/api.h"
 #include "server/maps.h"
@@ -59,7 +59,7 @@ class App {
   std::string root;       // ends in "/"; empty while unknown
   std::string pluginDir;  // root + "Resources/plugins/Taxilume"; empty while root is unknown
   std::string host = lumo::kDefaultHost;
-  int port = 443;
+  int port = lumo::kDefaultPort;
   bool launcherUpdated = false;
   std::vector<std::string> log;  // oldest first, at most kLogCap lines
   std::atomic<bool> busy{false};
@@ -160,6 +160,3 @@ struct NextStepWords {
   std::string notFound() const { return "!! X-Plane 12 was not found. " + pointAtRoot; }
 };
 extern NextStepWords g_words;
-
-// ASCII lower-casing of each byte, as the process check compares paths.
-std::string lowerAscii(const std::string& s);

@@ -43,8 +43,8 @@ struct BlockBuf {
   }
 };
 
-// The airport code without building every row: only the header and the
-// 1302 rows are looked at, by the same rule as blockCode.
+// The airport code (the rule is in blocks.h) without building every row:
+// only the header and the 1302 rows are looked at.
 std::string codeOf(const BlockBuf& b) {
   for (std::size_t i = 0; i < b.count(); ++i) {
     if (b.bytes.compare(b.starts[i], 4, "1302") != 0) continue;
@@ -160,24 +160,6 @@ class Out {
 };
 
 }  // namespace
-
-std::string rowCode(const std::string& line) {
-  const std::size_t sp = line.find(' ');
-  return sp == std::string::npos ? line : line.substr(0, sp);
-}
-
-std::string blockCode(const std::vector<std::string>& rows) {
-  for (const std::string& r : rows) {
-    if (r.compare(0, 4, "1302") != 0) continue;
-    std::vector<std::string> t = tok(r);
-    if (t.size() >= 3 && t[1] == "icao_code") return t[2];
-  }
-  if (!rows.empty()) {
-    std::vector<std::string> h = tok(rows[0]);
-    if (h.size() >= 5) return h[4];
-  }
-  return "";
-}
 
 bool forEachBlock(std::istream& in, std::ostream& out, const BlockFn& fn, bool& changed,
                   const CodeFilter& wants) {

@@ -4,7 +4,7 @@
 // them into blocks that start at a row whose code (the text before the first
 // space) is 1, 16 or 17, and ends a block at the next header, at "99" or at
 // the end of input. Rows before the first header and from "99" on are written
-// through. Each block is handed to fn (unless the filter turns it away) with its airport code (blockCode) and
+// through. Each block is handed to fn (unless the filter turns it away) with its airport code and
 // its rows, which fn may rewrite; the rows as fn left them are written. Every
 // row written gets a single LF. Only one block is held at a time.
 //
@@ -22,16 +22,10 @@
 
 namespace orvel {
 
-// Text before the first 0x20; a line without one is its own code (a tab
-// does not end the code).
-std::string rowCode(const std::string& line);
-
-// Airport code of a block: token 2 of the first row starting "1302" whose
-// tokens are >= 3 with token 1 "icao_code"; else token 4 of the header row
-// when it has >= 5 tokens; else "".
-std::string blockCode(const std::vector<std::string>& rows);
-
-// Returns true when it changed rows.
+// Gets a block's airport code and rows; returns true when it changed rows.
+// The code is token 2 of the first row starting "1302" whose tokens are >= 3
+// with token 1 "icao_code"; else token 4 of the header row when it has >= 5
+// tokens; else "".
 using BlockFn = std::function<bool(const std::string& code, std::vector<std::string>& rows)>;
 
 // Optional filter on the airport code: a block whose code it rejects is

@@ -92,22 +92,10 @@ void bezSegment(const Node& a, const Node& b, std::vector<Pt>& out, int n) {
 
 double metresPerDegLon(double lat) { return kMetresPerDeg * std::cos(lat * kPi / 180.0); }
 
-double distM(const Pt& a, const Pt& b, double refLat) {
-  return std::hypot((b.lon - a.lon) * metresPerDegLon(refLat), (b.lat - a.lat) * kMetresPerDeg);
-}
-
 double segDist(const Pt& q, const Pt& a, const Pt& b) {
-  const double mx = metresPerDegLon(q.lat), my = kMetresPerDeg;
-  const double ae = (a.lon - q.lon) * mx, an = (a.lat - q.lat) * my;
-  const double de = (b.lon - q.lon) * mx - ae, dn = (b.lat - q.lat) * my - an;
-  const double dd = de * de + dn * dn;
-  double t = 0;
-  if (!(dd < 1e-9)) {
-    t = -(ae * de + an * dn) / dd;
-    if (t < 0) t = 0;
-    if (t > 1) t = 1;
-  }
-  return std::hypot(ae + t * de, an + t * dn);
+  double e = 0, n = 0;
+  segOffset(q, a, b, metresPerDegLon(q.lat), e, n);
+  return std::hypot(e, n);
 }
 
 }  // namespace orvel

@@ -54,9 +54,26 @@ long intC(const std::string& s);
 
 // Metres in one degree of longitude at latitude lat.
 double metresPerDegLon(double lat);
-// hypot of the local offset from a to b, longitude scaled at refLat.
-double distM(const Pt& a, const Pt& b, double refLat);
 // Distance in metres from q to the segment a-b, longitude scaled at q.lat.
 double segDist(const Pt& q, const Pt& a, const Pt& b);
+
+// The offset in metres (e east, n north) from q to the point of segment a-b
+// nearest to it, mx metres to a degree of longitude: the one formula behind
+// segDist and the engine's tolerance tests, inline because those run it for
+// every row near a lit line.
+inline void segOffset(const Pt& q, const Pt& a, const Pt& b, double mx, double& e, double& n) {
+  const double my = kMetresPerDeg;
+  const double ae = (a.lon - q.lon) * mx, an = (a.lat - q.lat) * my;
+  const double de = (b.lon - q.lon) * mx - ae, dn = (b.lat - q.lat) * my - an;
+  const double dd = de * de + dn * dn;
+  double t = 0;
+  if (!(dd < 1e-9)) {
+    t = -(ae * de + an * dn) / dd;
+    if (t < 0) t = 0;
+    if (t > 1) t = 1;
+  }
+  e = ae + t * de;
+  n = an + t * dn;
+}
 
 }  // namespace orvel

@@ -48,17 +48,8 @@ bool outside(const GeoBox& b, const Pt& p, const Pad& pad) {
 // and a cheap squared-distance rejection first. The rejection margin is far
 // above rounding, so the answer is the same as comparing segDist itself.
 bool segWithin(const Pt& q, const Pt& a, const Pt& b, double mx, double tol) {
-  const double my = kMetresPerDeg;
-  const double ae = (a.lon - q.lon) * mx, an = (a.lat - q.lat) * my;
-  const double de = (b.lon - q.lon) * mx - ae, dn = (b.lat - q.lat) * my - an;
-  const double dd = de * de + dn * dn;
-  double t = 0;
-  if (!(dd < 1e-9)) {
-    t = -(ae * de + an * dn) / dd;
-    if (t < 0) t = 0;
-    if (t > 1) t = 1;
-  }
-  const double e = ae + t * de, n = an + t * dn;
+  double e = 0, n = 0;
+  segOffset(q, a, b, mx, e, n);
   const double sq = e * e + n * n;
   if (sq > tol * tol * 1.0001 + 1e-6) return false;
   return std::hypot(e, n) <= tol;

@@ -21,6 +21,8 @@
 #include <system_error>
 #include <filesystem>
 
+#include "common/text.h"
+
 extern char** environ;
 
 namespace lumo {
@@ -148,7 +150,7 @@ bool simRunning(const std::string& prefix) {
     if (path.empty()) continue;
     for (char& c : path) {
       if (c == '\\') c = '/';
-      else if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+      else c = lowerAscii(c);
     }
     if (prefix.size() < path.size() && path.compare(0, prefix.size(), prefix) == 0) {
       found = true;

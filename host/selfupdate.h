@@ -26,7 +26,7 @@
 #include <cstddef>
 #include <string>
 
-#include "engine/log.h"
+#include "common/log.h"
 
 namespace lumo {
 

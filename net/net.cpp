@@ -1,5 +1,7 @@
 #include "net/net.h"
 
+#include "common/text.h"
+
 #include <curl/curl.h>
 
 #include <memory>
@@ -81,12 +83,6 @@ struct UrlFree {
 };
 using UrlHandle = std::unique_ptr<CURLU, UrlFree>;
 
-std::string lowerAscii(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
-}
-
 std::string part(CURLU* u, CURLUPart which, unsigned flags = 0) {
   char* raw = nullptr;
   if (curl_url_get(u, which, &raw, flags) != CURLUE_OK || !raw) return {};
@@ -139,12 +135,12 @@ bool publishedPath(const std::string& published, const std::string& host, int po
     curl_free(user);
     return false;
   }
-  const std::string scheme = lowerAscii(part(u.get(), CURLUPART_SCHEME));
-  const std::string onHost = lowerAscii(part(u.get(), CURLUPART_HOST));
+  const std::string scheme = lumo::lowerAscii(part(u.get(), CURLUPART_SCHEME));
+  const std::string onHost = lumo::lowerAscii(part(u.get(), CURLUPART_HOST));
   const std::string onPort = part(u.get(), CURLUPART_PORT, CURLU_DEFAULT_PORT);
-  const bool ours = scheme == (port == 443 ? "https" : "http") && onHost == lowerAscii(host) &&
+  const bool ours = scheme == (port == 443 ? "https" : "http") && onHost == lumo::lowerAscii(host) &&
                     onPort == std::to_string(port);
-  const bool home443 = scheme == "https" && onHost == lowerAscii(home) && onPort == "443";
+  const bool home443 = scheme == "https" && onHost == lumo::lowerAscii(home) && onPort == "443";
   if (!ours && !home443) return false;
   std::string p = part(u.get(), CURLUPART_PATH);
   const std::string query = part(u.get(), CURLUPART_QUERY);

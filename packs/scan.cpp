@@ -5,7 +5,8 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "app/choices.h"
+#include "common/text.h"
+#include "packs/choices.h"
 #include "engine/geo.h"
 #include "scenery/order.h"
 #include "server/api.h"
@@ -16,7 +17,6 @@ namespace {
 
 const std::string kNavTail = "/Earth nav data/apt.dat";
 
-char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // The airport codes of one pack's apt.dat, in file order, each once. A 1302
 // "icao_code" row replaces the header's code, because the header's token is

@@ -4,7 +4,7 @@
 // scanPacks reads every add-on pack's apt.dat in scenery order, keeps one row
 // per published airport (the pack listed first owns it), asks the server
 // once per row which publishers have a map for the airport, and classifies
-// the row against the user's saved picks (app/choices.h). reclassifyPacks
+// the row against the user's saved picks (packs/choices.h). reclassifyPacks
 // re-applies the picks and the dismissed list to an existing scan after the
 // user changed them, without asking the server again. The pass looks rows up
 // by file and code to choose each airport's map (pass/choice.h).
@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/log.h"
+#include "common/log.h"
 #include "server/maps.h"
 
 namespace lumo {

@@ -20,7 +20,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "engine/log.h"
+#include "common/log.h"
 #include "engine/scope.h"
 #include "packs/scan.h"
 #include "server/api.h"

@@ -23,20 +23,6 @@ namespace {
 
 using orveldb::TakenMap;
 
-// The tolerances every block of the pass is tested with (metres).
-orvel::SuppressScope baseScope() {
-  orvel::SuppressScope s{};
-  s.leads = nullptr;
-  s.leadTol = 8.0;
-  s.bars = nullptr;
-  s.barAlong = 5.0;
-  s.barAcross = 8.0;
-  s.barx = nullptr;
-  s.network = nullptr;
-  s.networkTol = 8.0;
-  return s;
-}
-
 // Puts back every file the manifest records (those of this pass included)
 // and every orphaned backup, silently. Returns the sentence for the caller's
 // error: it says the originals are back only when they are.
@@ -129,7 +115,8 @@ PassResult applyPass(const std::string& root, const std::string& pluginDir, cons
   shared.hash = kSignatureStart;
 
   TakenMap taken;
-  const orvel::SuppressScope base = baseScope();
+  // Every block is tested with the engine's default tolerances.
+  const orvel::SuppressScope base{};
 
   for (const std::string& file : files) {
     if (pending.empty()) break;

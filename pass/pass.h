@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/log.h"
+#include "common/log.h"
 #include "engine/scope.h"
 #include "engine/taken.h"
 #include "packs/scan.h"

@@ -16,6 +16,7 @@
 #include <system_error>
 #include <vector>
 
+#include "common/text.h"
 #include "host/paths.h"
 #include "host/xplane.h"
 #include "net/net.h"
@@ -29,12 +30,6 @@ namespace fs = std::filesystem;
 namespace lumo {
 
 namespace {
-
-std::string lowerAscii(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
-}
 
 bool startsWithPK(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

@@ -35,7 +35,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/log.h"
+#include "common/log.h"
 #include "host/selfupdate.h"  // plainVersion
 #include "server/api.h"
 

@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/log.h"
+#include "common/log.h"
 #include "scenery/files.h"
 
 namespace orvel {

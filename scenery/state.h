@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/log.h"
+#include "common/log.h"
 
 namespace lumo {
 

@@ -13,9 +13,10 @@
 #include "app/state.h"
 #include "host/discover.h"
 #include "host/selfupdate.h"
+#include "host/xplane.h"
 #include "scenery/manifest.h"
 #include "scenery/state.h"
-#include "ui/winrules.h"
+#include "app/winrules.h"
 
 extern char** environ;
 
@@ -34,7 +35,7 @@ void jobPickFolder() {
   {
     std::lock_guard<std::mutex> lock(g_app.mtx);
     g_app.root = folder;
-    g_app.pluginDir = folder + "Resources/plugins/Taxilume";
+    g_app.pluginDir = lumo::pluginDirOf(folder);
     g_app.scan = lumo::PackScan{};
     ++g_app.scanSerial;
     g_app.keepListed.clear();
@@ -50,44 +51,6 @@ void jobPickFolder() {
 }
 
 void jobPlugin() { installLatestPlugin(); }
-
-void jobDeleteOldCopies() {
-  std::string root, pluginDir;
-  {
-    std::lock_guard<std::mutex> lock(g_app.mtx);
-    root = g_app.root;
-    pluginDir = g_app.pluginDir;
-  }
-  const WritingPhase writing;
-  const std::vector<std::string> stale = lumo::staleBackups(root, pluginDir);
-  int removed = 0;
-  for (const std::string& path : stale) {
-    const std::string copy = path + ".taxilume-orig";
-    // The copy first: a mark left without its copy reads as not ours, while
-    // a copy left without its mark would read as an unknown backup.
-    if (std::remove(copy.c_str()) != 0 && errno != ENOENT) {
-      LOG("!! could not delete " + copy + " (" + orvel::systemReason() + ")");
-      continue;
-    }
-    std::string why;
-    if (!orvel::clearCutMark(path)) {
-      LOG("!! deleted " + copy + " but not its mark " + path + ".taxilume-cut (" + orvel::systemReason() + ")");
-      continue;
-    }
-    nlohmann::json manifest = orvel::loadManifest(pluginDir);
-    if (orvel::dropRows(manifest, path) > 0 && !orvel::saveManifest(pluginDir, manifest, &why)) {
-      LOG("!! deleted " + copy + " but the manifest could not be updated (" + why + ")");
-      continue;
-    }
-    LOG("   forgot    " + copy + " - the pack was updated since we suppressed it");
-    ++removed;
-  }
-  if (removed == static_cast<int>(stale.size()))
-    LOG("Removed " + std::to_string(removed) + " outdated copy/copies. Your scenery was not touched.");
-  else
-    LOG("!! removed " + std::to_string(removed) + " of " + std::to_string(stale.size()) +
-        " outdated copies - see the lines above. Your scenery was not touched.");
-}
 
 bool restartNow() {
   const std::string self = lumo::selfPath();

@@ -1,7 +1,7 @@
 // What the window's own buttons start, apart from the three main actions:
-// the job bodies for "Browse..." (choosing the X-Plane folder), "Install"/
-// "Update" (the plugin) and "Delete the old copies", and the "Restart now"
-// spawn.
+// the job bodies for "Browse..." (choosing the X-Plane folder) and "Install"/
+// "Update" (the plugin), and the "Restart now" spawn. "Delete the old
+// copies" is shared with the command line (app/actions.h).
 //
 // The job bodies run on the job thread through run(); they read and write
 // g_app under its mutex in short sections, report only through the log
@@ -14,9 +14,6 @@ void jobPickFolder();
 
 // "installing the plugin" / "updating the plugin": the latest release.
 void jobPlugin();
-
-// "clearing old copies": drop outdated backup copies and their records.
-void jobDeleteOldCopies();
 
 // Spawns the launcher's own executable with its host arguments; sets
 // g_app.quitRequested when that worked. Returns whether it did.

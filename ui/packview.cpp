@@ -7,11 +7,11 @@
 
 #include "app/state.h"
 #include "ui/packlist.h"
-#include "ui/packops.h"
+#include "app/packops.h"
 #include "ui/probe.h"
 #include "ui/snapshot.h"
 #include "ui/window.h"
-#include "ui/winrules.h"
+#include "app/winrules.h"
 
 namespace {
 

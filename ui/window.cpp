@@ -19,7 +19,7 @@
 #include "ui/previewpanel.h"
 #include "ui/probe.h"
 #include "ui/snapshot.h"
-#include "ui/winrules.h"
+#include "app/winrules.h"
 #include "host/paths.h"
 
 // The rows are laid out against the main window's edges even when drawn in

@@ -57,10 +57,13 @@ TEST(BlockCode, MetadataCodeWinsThenHeaderTokenFour) {
       {{"1 0 1 0"}, ""},
       {{"1    23 1 0 NZAA Auckland"}, "NZAA"},
   };
-  for (const auto& c : cases) EXPECT_EQ(orvel::blockCode(c.rows), c.want) << c.rows.back();
-  EXPECT_EQ(orvel::rowCode("1\t1234 0 0 EDDF x"), "1\t1234");
-  EXPECT_EQ(orvel::rowCode("99"), "99");
-  EXPECT_EQ(orvel::rowCode(""), "");
+  for (const auto& c : cases) {
+    std::string text;
+    for (const std::string& r : c.rows) text += r + "\n";
+    const Walk w = walk(text + "99\n");
+    ASSERT_TRUE(w.ok);
+    EXPECT_EQ(w.codes, std::vector<std::string>{c.want}) << c.rows.back();
+  }
 }
 
 TEST(ForEachBlock, HandmadeFixtureCutsAndPassesThroughEveryByte) {

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "app/choices.h"
+#include "packs/choices.h"
 #include "scenery/files.h"
 #include "scenery/manifest.h"
 #include "scenery/restore.h"

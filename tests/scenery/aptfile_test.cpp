@@ -137,9 +137,7 @@ TEST(RewriteBlocks, AFailureAtAnyFileOperationLeavesTheFileWhole) {
 #include "scenery/manifest.h"
 #include "scenery/order.h"
 #include "scenery/restore.h"
-#ifdef TL_HAVE_GEOMKIT
 #include "tools/geomkit/geomkit.h"
-#endif
 
 namespace {
 
@@ -475,9 +473,6 @@ TEST(SuppressAll, AMarkThatCannotBeWrittenFailsTheFile) {
 // folder name that is not UTF-8) are suppressed against geometry derived
 // from their own lights, recorded, and restored byte for byte.
 TEST(SuppressAll, RealSceneryRoundTripsByteForByte) {
-#ifndef TL_HAVE_GEOMKIT
-  GTEST_SKIP() << "reference geometry kit not built";
-#else
   Sim s;
   const std::string global = s.root + "Global Scenery/Global Airports/Earth nav data/apt.dat";
   const std::string kroc = s.root + "Custom Scenery/KROC pack/Earth nav data/apt.dat";
@@ -523,5 +518,4 @@ TEST(SuppressAll, RealSceneryRoundTripsByteForByte) {
   EXPECT_TRUE(tlsc::leftovers(s.dir.path()).empty());
   EXPECT_EQ(readFile(s.plugin + "/orvel_manifest.json"), "[]");
   EXPECT_FALSE(exists(s.plugin + "/tlm_taken.json"));
-#endif
 }

@@ -3,7 +3,6 @@
 // scenery gave, point for point.
 #include "tools/devserver/devserver.h"
 
-#if defined(TL_HAVE_CLIENT) && defined(TL_DEVSERVER_BUILDS)
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -135,4 +134,3 @@ TEST(DevServerBuild, Refusals) {
 }
 
 }  // namespace
-#endif

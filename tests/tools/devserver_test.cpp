@@ -1,6 +1,5 @@
 #include "tools/devserver/devserver.h"
 
-#ifdef TL_HAVE_CLIENT
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
@@ -198,4 +197,3 @@ TEST(DevServerProgram, CommandLine) {
 #endif
 
 }  // namespace
-#endif  // TL_HAVE_CLIENT

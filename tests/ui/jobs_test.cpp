@@ -12,6 +12,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "app/actions.h"
 #include "app/state.h"
 #include "scenery/files.h"
 #include "scenery/manifest.h"

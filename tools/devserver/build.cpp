@@ -3,8 +3,6 @@
 #include "tools/devserver/devserver.h"
 #include "server/api.h"
 
-#ifdef TL_DEVSERVER_BUILDS
-
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -175,17 +173,3 @@ bool buildFolder(const BuildOptions& opt, const std::string& folder, int& airpor
 }
 
 }  // namespace devserver
-
-#else
-
-namespace devserver {
-
-bool buildFolder(const BuildOptions&, const std::string&, int& airports, std::string& error) {
-  airports = 0;
-  error = "this build cannot make folders: it needs the engine and scenery folders";
-  return false;
-}
-
-}  // namespace devserver
-
-#endif

@@ -1,6 +1,6 @@
 // The window's display-free decisions: plugin update offer, button enabling,
 // log colours, the restart arguments, and the window's size rules.
-#include "ui/winrules.h"
+#include "app/winrules.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "ui/packops.h"
+#include "app/packops.h"
 
 #include <filesystem>
 #include <map>
@@ -9,7 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/choices.h"
+#include "packs/choices.h"
 #include "app/state.h"
 #include "packs/scan.h"
 #include "scenery/files.h"

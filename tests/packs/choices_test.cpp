@@ -1,5 +1,5 @@
 // The saved pack choices: exact file form, tolerant readers, the folder.
-#include "app/choices.h"
+#include "packs/choices.h"
 
 #include <gtest/gtest.h>
 

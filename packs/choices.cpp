@@ -1,4 +1,4 @@
-#include "app/choices.h"
+#include "packs/choices.h"
 
 #include <fstream>
 #include <sstream>

@@ -1,6 +1,6 @@
 // Picking a map and excluding a pack: the two pick files on disk, the scan
 // in g_app re-classified, the row kept listed, and one log line.
-#include "ui/packops.h"
+#include "app/packops.h"
 
 #include <gtest/gtest.h>
 

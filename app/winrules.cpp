@@ -1,4 +1,4 @@
-#include "ui/winrules.h"
+#include "app/winrules.h"
 
 #include "host/selfupdate.h"
 #include "server/api.h"
