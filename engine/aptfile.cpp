@@ -10,6 +10,7 @@
 #include <ostream>
 #include <streambuf>
 
+#include "engine/lightwalk.h"
 #include "engine/rewrite.h"
 #include "scenery/manifest.h"
 
@@ -58,15 +59,18 @@ class FdBuf : public std::streambuf {
 };
 
 // The per-block work of one file: look the block's airport up, point a copy
-// of the base scope at its geometry, record what will be taken, then split.
+// of the base scope at its geometry, then record what will be taken and
+// split the lights in one walk over the rows as read.
 struct ClaimBlocks {
   const orveldb::ScopeMap& scopes;
   const orvel::SuppressScope& base;
   std::vector<std::string>& touched;
   orveldb::TakenMap* taken;
   int splits = 0;
+  orvel::LightWalk walk;
+  std::vector<orveldb::TakenRun> runs;
 
-  bool operator()(const std::string& code, std::vector<std::string>& rows) {
+  bool operator()(const std::string& code, const std::vector<std::string_view>& rows, std::string& text) {
     auto it = scopes.find(code);
     if (it == scopes.end()) return false;
     touched.push_back(code);
@@ -77,24 +81,21 @@ struct ClaimBlocks {
     s.barx = (s.bars && a.barx.size() == a.bars.size()) ? &a.barx : nullptr;
     s.network = a.network.empty() ? nullptr : &a.network;
     if (!s.leads && !s.bars && !s.network) return false;
-    if (taken) {
-      // From the rows as they are before the split below changes them.
-      std::vector<orveldb::TakenRun> runs = orveldb::takenByPass(rows, s);
-      if (!runs.empty()) (*taken)[code] = std::move(runs);
-    }
+    runs.clear();
     int n = 0;
-    bool changed = orvel::splitBlockLights(rows, s, n);
+    const bool changed = walk.walk(rows, s, &text, nullptr, n, taken ? &runs : nullptr);
+    // A block with runs replaces an earlier block's entry for the same code;
+    // one without leaves it alone.
+    if (taken && !runs.empty()) (*taken)[code] = std::move(runs);
     splits += n;
     return changed;
   }
 };
 
-}  // namespace
-
-namespace orvel {
-
-bool rewriteBlocks(const std::string& path, bool& changed, const BlockFn& fn,
-                   const std::function<bool()>& beforeReplace, const CodeFilter& wants) {
+// The read-rewrite-replace of rewriteBlocks around any of the block walks.
+template <class Walk>
+bool rewriteWith(const std::string& path, bool& changed, const std::function<bool()>& beforeReplace,
+                 Walk walkBlocks) {
   changed = false;
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
@@ -110,9 +111,9 @@ bool rewriteBlocks(const std::string& path, bool& changed, const BlockFn& fn,
   {
     FdBuf buf(fd);
     std::ostream out(&buf);
-    // forEachBlock fails on a read error before the end of the input, so a
+    // The walks fail on a read error before the end of the input, so a
     // file cut short by one can never be renamed over the whole one.
-    ok = forEachBlock(in, out, fn, changed, wants);
+    ok = walkBlocks(in, out, changed);
     out.flush();
     ok = ok && out.good() && buf.ok();
   }
@@ -128,13 +129,31 @@ bool rewriteBlocks(const std::string& path, bool& changed, const BlockFn& fn,
     // A rename that failed after losing P: bring the original back.
     const std::string backup = path + ".taxilume-orig";
     int64_t s = 0, t = 0;
-    if (!fileStat(path, s, t) && fileStat(backup, s, t)) copyFile(backup, path);
+    if (!orvel::fileStat(path, s, t) && orvel::fileStat(backup, s, t)) orvel::copyFile(backup, path);
     ::unlink(tmp.c_str());
     changed = false;
     return false;
   }
   lumo::fsyncParentDir(path);
   return true;
+}
+
+}  // namespace
+
+namespace orvel {
+
+bool rewriteBlocks(const std::string& path, bool& changed, const BlockFn& fn,
+                   const std::function<bool()>& beforeReplace, const CodeFilter& wants) {
+  return rewriteWith(path, changed, beforeReplace, [&](std::istream& in, std::ostream& out, bool& ch) {
+    return forEachBlock(in, out, fn, ch, wants);
+  });
+}
+
+bool rewriteBlocksText(const std::string& path, bool& changed, const BlockTextFn& fn,
+                       const std::function<bool()>& beforeReplace, const CodeFilter& wants) {
+  return rewriteWith(path, changed, beforeReplace, [&](std::istream& in, std::ostream& out, bool& ch) {
+    return forEachBlockText(in, out, fn, ch, wants);
+  });
 }
 
 }  // namespace orvel
@@ -183,10 +202,13 @@ orvel::OpResult suppressAll(const std::string& path,
   }
 
   std::vector<std::string> local;
-  ClaimBlocks claim{scopes, base, local, taken};
+  ClaimBlocks claim{scopes, base, local, taken, 0, {}, {}};
   bool changed = false;
-  const bool ok = orvel::rewriteBlocks(
-      path, changed, [&](const std::string& code, std::vector<std::string>& rows) { return claim(code, rows); },
+  const bool ok = orvel::rewriteBlocksText(
+      path, changed,
+      [&](const std::string& code, const std::vector<std::string_view>& rows, std::string& text) {
+        return claim(code, rows, text);
+      },
       [&]() { return !hadBackup || orvel::writeMark(path, -1, 0); },
       // Blocks of airports outside the scope map are left alone by claim anyway.
       [&](const std::string& code) { return scopes.count(code) > 0; });

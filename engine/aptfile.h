@@ -42,6 +42,10 @@ namespace orvel {
 // into rows, which keeps a rewrite of the world file near the cost of a copy.
 bool rewriteBlocks(const std::string& path, bool& changed, const BlockFn& fn,
                    const std::function<bool()>& beforeReplace = {}, const CodeFilter& wants = {});
+// The same with a walk over the rows as read (orvel::BlockTextFn), which is
+// what suppressAll uses: no row is copied unless it changes.
+bool rewriteBlocksText(const std::string& path, bool& changed, const BlockTextFn& fn,
+                       const std::function<bool()>& beforeReplace = {}, const CodeFilter& wants = {});
 
 }  // namespace orvel
 

@@ -8,8 +8,10 @@
 #include <cstring>
 #include <fstream>
 #include <random>
+#include <sstream>
 #include <string_view>
 
+#include "engine/aptfile.h"
 #include "engine/blocks.h"
 #include "engine/geo.h"
 #include "engine/lightwalk.h"
@@ -190,4 +192,56 @@ TEST(WalkProperty, FuzzedRowsGiveWhatTheTwoWalksGave) {
     }
   }
   EXPECT_GT(changed, 40);  // enough real lights survived the mutations
+}
+
+TEST(WalkProperty, WholeFileRewriteGivesWhatTheTwoWalksGave) {
+  tl::TempDir d;
+  for (const char* file : {"lit-airports.dat", "lzib.dat", "handmade.dat"}) {
+    SCOPED_TRACE(file);
+    orveldb::ScopeMap scopes;
+    std::string err;
+    ASSERT_TRUE(geomkit::deriveFile(tl::testData(file), scopes, err)) << err;
+    ASSERT_FALSE(scopes.empty());
+
+    // The old way: every block cut into rows, runs first, then the split.
+    std::ifstream in(tl::testData(file), std::ios::binary);
+    std::ostringstream want;
+    orveldb::TakenMap wantTaken;
+    int wantSplits = 0;
+    bool wantChanged = false;
+    ASSERT_TRUE(orvel::forEachBlock(in, want, [&](const std::string& code, std::vector<std::string>& rows) {
+      auto it = scopes.find(code);
+      if (it == scopes.end()) return false;
+      const orveldb::AirportScope& a = it->second;
+      orvel::SuppressScope s;
+      s.leads = a.lead.empty() ? nullptr : &a.lead;
+      s.bars = a.bars.empty() ? nullptr : &a.bars;
+      s.barx = (s.bars && a.barx.size() == a.bars.size()) ? &a.barx : nullptr;
+      s.network = a.network.empty() ? nullptr : &a.network;
+      if (!s.leads && !s.bars && !s.network) return false;
+      auto runs = ref::takenByPass(rows, s);
+      if (!runs.empty()) wantTaken[code] = std::move(runs);
+      int n = 0;
+      const bool ch = ref::splitBlockLights(rows, s, n);
+      wantSplits += n;
+      return ch;
+    }, wantChanged));
+    ASSERT_TRUE(wantChanged);
+
+    const std::string path = d / (std::string(file) + "/apt.dat");
+    tl::writeFile(path, tl::readFile(tl::testData(file)));
+    std::vector<std::string> touched;
+    orveldb::TakenMap taken;
+    const orvel::OpResult r = orveldb::suppressAll(path, scopes, orvel::SuppressScope{}, touched, &taken, "");
+    ASSERT_TRUE(r.ok) << r.message;
+    EXPECT_TRUE(r.changed);
+    EXPECT_EQ(r.exclusions, wantSplits);
+    EXPECT_TRUE(tl::readFile(path) == want.str());
+    ASSERT_EQ(taken.size(), wantTaken.size());
+    for (const auto& [code, runs] : wantTaken) {
+      SCOPED_TRACE(code);
+      ASSERT_EQ(taken.count(code), 1u);
+      EXPECT_TRUE(sameRuns(taken[code], runs));
+    }
+  }
 }
