@@ -1,7 +1,10 @@
 #include "engine/taken.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <string_view>
+#include <utility>
 
 #include "engine/lightwalk.h"
 #include "scenery/files.h"
@@ -33,27 +36,116 @@ double round7(double x) {
 
 }  // namespace
 
-std::string takenJson(const std::string& rev, const orveldb::TakenMap& taken) {
-  nlohmann::json airports = nlohmann::json::object();
-  for (const auto& [code, runs] : taken) {
-    nlohmann::json arr = nlohmann::json::array();
-    for (const orveldb::TakenRun& r : runs) {
-      nlohmann::json pts = nlohmann::json::array();
-      for (const orvel::Pt& p : r.pts) pts.push_back({round7(p.lat), round7(p.lon)});
-      nlohmann::json o = nlohmann::json::object();
-      o["c"] = r.code;
-      if (r.networkOnly) o["f"] = 1;
-      o["p"] = std::move(pts);
-      arr.push_back(std::move(o));
-    }
-    airports[code] = std::move(arr);
+namespace {
+
+// A number as the record has always spelled it (the JSON library's layout:
+// fixed notation with at least one decimal between 1e-4 and 1e15, else
+// d.ddde+XX with two exponent digits at least) but with the shortest digits
+// that read back to the same double, which to_chars gives.
+void appendNumber(std::string& out, double x) {
+  if (!std::isfinite(x)) {
+    out += "null";
+    return;
   }
-  nlohmann::json j = nlohmann::json::object();
-  j["airports"] = std::move(airports);
-  j["rev"] = rev;
-  // dumpJson escapes bytes that are not UTF-8 reversibly and never throws;
-  // its keys come out sorted by byte because json objects are std::map.
-  return dumpJson(j, -1);
+  if (x == 0) {
+    out += std::signbit(x) ? "-0.0" : "0.0";
+    return;
+  }
+  char sci[40];
+  const auto r = std::to_chars(sci, sci + sizeof sci, x, std::chars_format::scientific);
+  const char* p = sci;
+  if (*p == '-') {
+    out += '-';
+    ++p;
+  }
+  char digits[24];
+  int k = 0;
+  for (; p < r.ptr && *p != 'e'; ++p)
+    if (*p != '.') digits[k++] = *p;
+  int e = 0;
+  std::from_chars(p + 1 + (p[1] == '+'), r.ptr, e);
+  const int n = e + 1;  // where the point goes, counted from the first digit
+  constexpr int kMinExp = -4, kMaxExp = 15;
+  if (k <= n && n <= kMaxExp) {
+    out.append(digits, static_cast<std::size_t>(k));
+    out.append(static_cast<std::size_t>(n - k), '0');
+    out += ".0";
+  } else if (0 < n && n <= kMaxExp) {
+    out.append(digits, static_cast<std::size_t>(n));
+    out += '.';
+    out.append(digits + n, static_cast<std::size_t>(k - n));
+  } else if (kMinExp < n && n <= 0) {
+    out += "0.";
+    out.append(static_cast<std::size_t>(-n), '0');
+    out.append(digits, static_cast<std::size_t>(k));
+  } else {
+    out += digits[0];
+    if (k > 1) {
+      out += '.';
+      out.append(digits + 1, static_cast<std::size_t>(k - 1));
+    }
+    int x10 = n - 1;
+    out += 'e';
+    out += x10 < 0 ? '-' : '+';
+    if (x10 < 0) x10 = -x10;
+    if (x10 < 10) out += '0';
+    out += std::to_string(x10);
+  }
+}
+
+// A JSON string of text already made reversible (textForJson), escaped by
+// the JSON library, which never fails on such text.
+std::string jsonString(const std::string& text) {
+  return nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+}  // namespace
+
+// Written directly rather than through a JSON value: a world-scale record
+// holds tens of thousands of runs, and building the value costs far more
+// than the text. Keys come in byte order of their written form, as a JSON
+// object keeps them.
+std::string takenJson(const std::string& rev, const orveldb::TakenMap& taken) {
+  std::vector<std::pair<std::string, const std::vector<orveldb::TakenRun>*>> airports;
+  airports.reserve(taken.size());
+  std::size_t points = 0;
+  for (const auto& [code, runs] : taken) {
+    airports.emplace_back(textForJson(code), &runs);
+    for (const orveldb::TakenRun& r : runs) points += r.pts.size();
+  }
+  std::sort(airports.begin(), airports.end(),
+            [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::string out;
+  out.reserve(32 + points * 26 + airports.size() * 16);
+  out += "{\"airports\":{";
+  for (std::size_t i = 0; i < airports.size(); ++i) {
+    if (i) out += ',';
+    out += jsonString(airports[i].first);
+    out += ":[";
+    const std::vector<orveldb::TakenRun>& runs = *airports[i].second;
+    for (std::size_t j = 0; j < runs.size(); ++j) {
+      const orveldb::TakenRun& r = runs[j];
+      if (j) out += ',';
+      out += "{\"c\":";
+      out += std::to_string(r.code);
+      if (r.networkOnly) out += ",\"f\":1";
+      out += ",\"p\":[";
+      for (std::size_t k = 0; k < r.pts.size(); ++k) {
+        if (k) out += ',';
+        out += '[';
+        appendNumber(out, round7(r.pts[k].lat));
+        out += ',';
+        appendNumber(out, round7(r.pts[k].lon));
+        out += ']';
+      }
+      out += "]}";
+    }
+    out += ']';
+  }
+  out += "},\"rev\":";
+  out += jsonString(textForJson(rev));
+  out += '}';
+  return out;
 }
 
 bool writeTaken(const std::string& dir, const std::string& rev, const orveldb::TakenMap& taken,
