@@ -358,23 +358,10 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::string err;
-  // The most-lit airports that get a map (bars or lead-on lines), most first.
   std::vector<std::pair<std::string, long>> ranked;
-  {
-    std::vector<std::pair<std::string, long>> all;
-    orveldb::ScopeMap derived;
-    std::set<std::string> first;
-    if (!geomkit::rankByLit(world, all, err, 1500)) {
-      std::printf("bench_scale: %s\n", err.c_str());
-      return 1;
-    }
-    for (const auto& r : all) first.insert(r.first);
-    geomkit::deriveFile(world, derived, err, &first);
-    for (const auto& r : all) {
-      const auto d = derived.find(r.first);
-      if (d != derived.end() && (!d->second.bars.empty() || !d->second.lead.empty())) ranked.push_back(r);
-      if (ranked.size() == 525) break;
-    }
+  if (!geomkit::rankByLit(world, ranked, err, 900)) {
+    std::printf("bench_scale: %s\n", err.c_str());
+    return 1;
   }
   int rc = 0;
 
@@ -434,18 +421,45 @@ int main(int argc, char** argv) {
       std::printf("bench_scale: scale set-up failed: %s\n", err.c_str());
       return 1;
     }
+    // Not every lit airport gets a map: keep the first 2,100 that did, in
+    // order of lights, and only their networks, one in four.
+    std::vector<std::string> published;
+    {
+      const std::string path = s.served + "/geometry.json";
+      std::ifstream in(path);
+      nlohmann::json doc = nlohmann::json::parse(in, nullptr, false);
+      in.close();
+      nlohmann::json kept = nlohmann::json::object();
+      for (const auto& code : order) {
+        if (published.size() == 2100) break;
+        auto it = doc["airports"].find(code);
+        if (it == doc["airports"].end()) continue;
+        kept[code] = std::move(*it);
+        published.push_back(code);
+      }
+      doc["airports"] = std::move(kept);
+      std::ofstream(path, std::ios::trunc) << doc.dump();
+      s.published = static_cast<int>(published.size());
+    }
     thinNetworks(s.served, 4);
-    // 300 packs, each with one published airport (every seventh), in the
-    // scenery order before the global airports.
+    // 300 packs, each with one published airport (about every seventh), in
+    // the scenery order before the global airports.
     std::map<std::string, std::vector<std::string>> blocks;
-    std::set<std::string> packCodes;
-    for (std::size_t i = 0; i < order.size() && packCodes.size() < 300; i += 7) packCodes.insert(order[i]);
     {
       std::ifstream in(o.aptDat, std::ios::binary);
+      std::set<std::string> want(published.begin(), published.end());
       orvel::visitBlocks(in, [&](const std::string& code, const std::vector<std::string>& rows) {
-        if (packCodes.count(code)) blocks[code] = rows;
+        if (want.count(code)) blocks[code] = rows;
         return true;
       });
+    }
+    {
+      std::map<std::string, std::vector<std::string>> chosen;
+      for (std::size_t i = 0; i < published.size() && chosen.size() < 300; i += 7)
+        if (blocks.count(published[i])) chosen[published[i]] = std::move(blocks[published[i]]);
+      for (std::size_t i = 1; i < published.size() && chosen.size() < 300; i += 7)
+        if (blocks.count(published[i])) chosen[published[i]] = std::move(blocks[published[i]]);
+      blocks = std::move(chosen);
     }
     std::string ini = "I\n1000 Version\nSCENERY\n\n";
     int n = 0;

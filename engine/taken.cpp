@@ -1,6 +1,11 @@
 #include "engine/taken.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <charconv>
 #include <cmath>
 #include <string_view>
@@ -99,24 +104,18 @@ std::string jsonString(const std::string& text) {
   return nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
-}  // namespace
-
 // Written directly rather than through a JSON value: a world-scale record
 // holds tens of thousands of runs, and building the value costs far more
 // than the text. Keys come in byte order of their written form, as a JSON
 // object keeps them.
-std::string takenJson(const std::string& rev, const orveldb::TakenMap& taken) {
+template <class Flush>
+void takenText(const std::string& rev, const orveldb::TakenMap& taken, std::string& out, Flush flush) {
   std::vector<std::pair<std::string, const std::vector<orveldb::TakenRun>*>> airports;
   airports.reserve(taken.size());
-  std::size_t points = 0;
-  for (const auto& [code, runs] : taken) {
-    airports.emplace_back(textForJson(code), &runs);
-    for (const orveldb::TakenRun& r : runs) points += r.pts.size();
-  }
+  for (const auto& [code, runs] : taken) airports.emplace_back(textForJson(code), &runs);
   std::sort(airports.begin(), airports.end(),
             [](const auto& a, const auto& b) { return a.first < b.first; });
-  std::string out;
-  out.reserve(32 + points * 26 + airports.size() * 16);
+  out.reserve((1u << 20) + 4096);
   out += "{\"airports\":{";
   for (std::size_t i = 0; i < airports.size(); ++i) {
     if (i) out += ',';
@@ -139,23 +138,61 @@ std::string takenJson(const std::string& rev, const orveldb::TakenMap& taken) {
         out += ']';
       }
       out += "]}";
+      // A world-scale record runs to a hundred megabytes: the writer takes
+      // it piece by piece rather than whole.
+      if (out.size() >= (1u << 20)) flush(out);
     }
     out += ']';
   }
   out += "},\"rev\":";
   out += jsonString(textForJson(rev));
   out += '}';
-  return out;
+  flush(out);
+}
+
+}  // namespace
+
+std::string takenJson(const std::string& rev, const orveldb::TakenMap& taken) {
+  std::string all, piece;
+  takenText(rev, taken, piece, [&](std::string& p) {
+    all += p;
+    p.clear();
+  });
+  return all;
 }
 
 bool writeTaken(const std::string& dir, const std::string& rev, const orveldb::TakenMap& taken,
                 std::string* err) {
+  // The replace of writeFileOver, fed piece by piece: beside the record,
+  // flushed to disk, then renamed over it, then the folder flushed.
   const std::string path = dir + "/tlm_taken.json";
-  if (!writeFileOver(path, takenJson(rev, taken))) {
-    if (err) *err = "could not write " + path;
-    return false;
+  const std::string part = path + ".taxilume-part";
+  const int fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  bool ok = fd >= 0;
+  if (ok) {
+    std::string piece;
+    takenText(rev, taken, piece, [&](std::string& p) {
+      const char* q = p.data();
+      std::size_t n = p.size();
+      while (ok && n > 0) {
+        const ssize_t w = ::write(fd, q, n);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) ok = false;
+        else {
+          q += w;
+          n -= static_cast<std::size_t>(w);
+        }
+      }
+      p.clear();
+    });
+    if (::fsync(fd) != 0) ok = false;
+    if (::close(fd) != 0) ok = false;
+    if (ok && std::rename(part.c_str(), path.c_str()) != 0) ok = false;
+    if (!ok) ::unlink(part.c_str());
+    else fsyncParentDir(path);
   }
-  return true;
+  if (!ok && err) *err = "could not write " + path;
+  return ok;
 }
 
 }  // namespace lumo
