@@ -27,19 +27,9 @@ locale_t cLocale() {
 }  // namespace
 
 std::vector<std::string> tok(const std::string& row) {
-  std::vector<std::string> out;
-  const char* s = row.data();
-  const std::size_t n = row.size();
-  std::size_t i = 0;
-  while (i < n) {
-    while (i < n && isBlank(s[i])) ++i;
-    if (i >= n) break;
-    std::size_t j = i;
-    while (j < n && !isBlank(s[j])) ++j;
-    out.emplace_back(s + i, j - i);
-    i = j;
-  }
-  return out;
+  std::vector<std::string_view> v;
+  tokView(row, v);
+  return std::vector<std::string>(v.begin(), v.end());
 }
 
 void tokView(std::string_view row, std::vector<std::string_view>& out) {
