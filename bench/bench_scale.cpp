@@ -9,12 +9,13 @@
 //   world: the real world airport file (106 MB), its 200 most-lit airports
 //          with a map published, with networks.
 //   scale: a global file of four copies of the world file (codes renamed in
-//          three), 2,100 published airports (the 525 most-lit with a map, in
-//          each copy),
+//          three) and two more of its airports with stop bars, 2,100 of
+//          those published (most lit first, across the six copies),
 //          one in four with a network, and 300 add-on packs, each with one of
 //          those airports.
 //
-// Peak memory is the child's own (wait4), beside the size of the files.
+// Peak memory is the launcher's own (wait4), beside the size of the files.
+// TL_BENCH_CLI=/path/to/an/older/taxilume-cli measures that build instead.
 // Needs ../shared/data/global-apt.dat.gz; without it, it says so and exits 0.
 #include <fcntl.h>
 #include <signal.h>
@@ -43,6 +44,10 @@
 #include "tools/geomkit/geomkit.h"
 
 namespace fs = std::filesystem;
+
+#ifndef TL_CLI
+#define TL_CLI ""
+#endif
 
 namespace {
 
@@ -120,6 +125,13 @@ int measureMode(char** argv) {
   return 0;
 }
 
+// The launcher under test: this build's, or another one named by
+// TL_BENCH_CLI (an older build, to measure before and after in one way).
+const char* cliPath() {
+  const char* other = std::getenv("TL_BENCH_CLI");
+  return other && *other ? other : TL_CLI;
+}
+
 // taxilume-cli COMMAND with its own HOME and TMPDIR.
 Run cli(const std::string& home, const std::string& root, int port, const char* command) {
   Run r;
@@ -135,7 +147,7 @@ Run cli(const std::string& home, const std::string& root, int port, const char* 
     ::close(fds[0]);
     ::close(fds[1]);
     const std::string host = "127.0.0.1:" + std::to_string(port);
-    execl("/proc/self/exe", "bench_scale", "--measure", TL_CLI, "--host", host.c_str(), "--root", root.c_str(),
+    execl("/proc/self/exe", "bench_scale", "--measure", cliPath(), "--host", host.c_str(), "--root", root.c_str(),
           command, static_cast<char*>(nullptr));
     _exit(127);
   }
@@ -329,14 +341,11 @@ void takenWrite(const std::string& plugin) {
 
 }  // namespace
 
-#ifndef TL_CLI
-#define TL_CLI ""
-#endif
 
 int main(int argc, char** argv) {
   if (argc > 2 && std::string(argv[1]) == "--measure") return measureMode(argv + 2);
   setvbuf(stdout, nullptr, _IOLBF, 0);
-  if (!*TL_CLI) {
+  if (!*cliPath()) {
     std::printf("bench_scale: skipped - built without the command-line launcher\n");
     return 0;
   }
@@ -362,6 +371,19 @@ int main(int argc, char** argv) {
   if (!geomkit::rankByLit(world, ranked, err, 2000)) {
     std::printf("bench_scale: %s\n", err.c_str());
     return 1;
+  }
+  // Only airports with stop bars get a map, a few hundred of the world's:
+  // those, most lit first, are the ones the scale copies publish.
+  std::vector<std::string> mapped;
+  {
+    std::set<std::string> first;
+    for (const auto& r : ranked) first.insert(r.first);
+    orveldb::ScopeMap derived;
+    geomkit::deriveFile(world, derived, err, &first);
+    for (const auto& r : ranked) {
+      const auto d = derived.find(r.first);
+      if (d != derived.end() && (!d->second.bars.empty() || !d->second.lead.empty())) mapped.push_back(r.first);
+    }
   }
   int rc = 0;
 
@@ -404,17 +426,38 @@ int main(int argc, char** argv) {
       g << "I\n1000 Version - four copies of the world file for the scale benchmark\n\n";
       bool ok = renamedCopy(world, "", g);
       for (const char* suffix : {"2", "3", "4"}) ok = ok && renamedCopy(world, suffix, g);
+      // Two more copies of the airports with a map alone, so that 2,100
+      // can be published.
+      const std::set<std::string> only(mapped.begin(), mapped.end());
+      std::ifstream in(world, std::ios::binary);
+      std::vector<std::vector<std::string>> extra;
+      ok = ok && orvel::visitBlocks(in, [&](const std::string& code, const std::vector<std::string>& rows) {
+        if (only.count(code)) extra.push_back(rows);
+        return true;
+      });
+      for (const char* suffix : {"5", "6"})
+        for (const auto& rows : extra)
+          for (std::string line : rows) {
+            const std::string code = orvel::rowCode(line);
+            std::vector<std::string> t = orvel::tok(line);
+            if ((code == "1" || code == "16" || code == "17") && t.size() >= 5) {
+              t[4] += suffix;
+              line.clear();
+              for (std::size_t i = 0; i < t.size(); ++i) line += (i ? " " : "") + t[i];
+            } else if (code == "1302" && t.size() >= 3 && t[1] == "icao_code") {
+              line = "1302 icao_code " + t[2] + suffix;
+            }
+            g << line << '\n';
+          }
       g << "99\n";
       if (!ok || !g) rc = 1;
     }
     std::set<std::string> codes;
     std::vector<std::string> order;
-    for (const char* suffix : {"", "2", "3", "4"})
-      for (const auto& r : ranked) {
-        // Roughly one lit airport in three gets a map; 2,000 give 2,100
-        // published in the four copies with some to spare.
-        codes.insert(r.first + suffix);
-        order.push_back(r.first + suffix);
+    for (const char* suffix : {"", "2", "3", "4", "5", "6"})
+      for (const auto& c : mapped) {
+        codes.insert(c + suffix);
+        order.push_back(c + suffix);
       }
     devserver::BuildOptions o;
     o.aptDat = s.base + "/published.dat";
