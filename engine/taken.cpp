@@ -115,7 +115,7 @@ void takenText(const std::string& rev, const orveldb::TakenMap& taken, std::stri
   for (const auto& [code, runs] : taken) airports.emplace_back(textForJson(code), &runs);
   std::sort(airports.begin(), airports.end(),
             [](const auto& a, const auto& b) { return a.first < b.first; });
-  out.reserve((1u << 20) + 4096);
+  if (out.capacity() < (1u << 20)) out.reserve((1u << 20) + 4096);
   out += "{\"airports\":{";
   for (std::size_t i = 0; i < airports.size(); ++i) {
     if (i) out += ',';
@@ -153,11 +153,17 @@ void takenText(const std::string& rev, const orveldb::TakenMap& taken, std::stri
 }  // namespace
 
 std::string takenJson(const std::string& rev, const orveldb::TakenMap& taken) {
-  std::string all, piece;
-  takenText(rev, taken, piece, [&](std::string& p) {
-    all += p;
-    p.clear();
-  });
+  // Sized up front: growing a string of many megabytes copies it over and
+  // over and touches fresh memory each time.
+  std::size_t estimate = 64;
+  for (const auto& [code, runs] : taken) {
+    estimate += code.size() + 8;
+    for (const orveldb::TakenRun& r : runs) estimate += 24 + r.pts.size() * 26;
+  }
+  std::string all;
+  all.reserve(estimate);
+  // Whole text wanted: the pieces simply stay where they are.
+  takenText(rev, taken, all, [](std::string&) {});
   return all;
 }
 
