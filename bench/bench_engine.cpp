@@ -30,6 +30,7 @@
 
 #include "bench/world.h"
 #include "engine/blocks.h"
+#include "engine/lightwalk.h"
 #include "engine/rewrite.h"
 #include "engine/taken.h"
 #include "tools/geomkit/geomkit.h"
@@ -103,7 +104,11 @@ Stats rewriteOnce(const std::string& src, const std::string& dst, const orveldb:
   std::ifstream in(src, std::ios::binary);
   std::ofstream out(dst, std::ios::binary | std::ios::trunc);
   bool changed = false;
-  bool ok = orvel::forEachBlock(in, out, [&](const std::string& code, std::vector<std::string>& rows) {
+  // The walk the file rewrite uses: runs and split in one go over the rows as read.
+  orvel::LightWalk walk;
+  std::vector<orveldb::TakenRun> runs;
+  bool ok = orvel::forEachBlockText(in, out, [&](const std::string& code, const std::vector<std::string_view>& rows,
+                                                 std::string& text) {
     ++s.blocks;
     auto it = scopes.find(code);
     if (it == scopes.end()) return false;
@@ -114,9 +119,10 @@ Stats rewriteOnce(const std::string& src, const std::string& dst, const orveldb:
     if (sc.bars && a.barx.size() == a.bars.size()) sc.barx = &a.barx;
     if (!a.network.empty()) sc.network = &a.network;
     if (!sc.leads && !sc.bars && !sc.network) return false;
-    s.runs += static_cast<long>(orveldb::takenByPass(rows, sc).size());
+    runs.clear();
     int splits = 0;
-    const bool ch = orvel::splitBlockLights(rows, sc, splits);
+    const bool ch = walk.walk(rows, sc, &text, nullptr, splits, &runs);
+    s.runs += static_cast<long>(runs.size());
     s.splits += splits;
     s.changed += ch;
     return ch;

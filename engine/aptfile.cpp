@@ -11,6 +11,7 @@
 #include <streambuf>
 
 #include "engine/claim.h"
+#include "engine/lightwalk.h"
 #include "engine/rewrite.h"
 #include "scenery/manifest.h"
 
@@ -61,34 +62,42 @@ class FdBuf : public std::streambuf {
   std::vector<char> buf_;
 };
 
-// The per-block work of one file: look the block's airport up and claim it
-// (engine/claim.h), keeping what will be taken.
+// The per-block work of one file: look the block's airport up, point a copy
+// of the base scope at its geometry (engine/claim.h), then record what will
+// be taken and split the lights in one walk over the rows as read.
 struct ClaimBlocks {
   const orveldb::ScopeMap& scopes;
   const orvel::SuppressScope& base;
   std::vector<std::string>& touched;
   orveldb::TakenMap* taken;
   int splits = 0;
+  orvel::LightWalk walk;
+  std::vector<orveldb::TakenRun> runs;
 
-  bool operator()(const std::string& code, std::vector<std::string>& rows) {
+  bool operator()(const std::string& code, const std::vector<std::string_view>& rows, std::string& text) {
     auto it = scopes.find(code);
     if (it == scopes.end()) return false;
     touched.push_back(code);
-    std::vector<orveldb::TakenRun> runs;
+    const orvel::SuppressScope s = orveldb::scopeFor(it->second, base);
+    if (!s.leads && !s.bars && !s.network) return false;
+    runs.clear();
     int n = 0;
-    const bool changed = orveldb::claimBlock(rows, it->second, base, taken ? &runs : nullptr, n);
+    const bool changed = walk.walk(rows, s, &text, nullptr, n, taken ? &runs : nullptr);
+    // A block with runs replaces an earlier block's entry for the same code;
+    // one without leaves it alone.
     if (taken && !runs.empty()) (*taken)[code] = std::move(runs);
     splits += n;
     return changed;
   }
 };
 
-}  // namespace
-
-namespace orvel {
-
-bool rewriteBlocks(const std::string& path, bool& changed, const BlockFn& fn,
-                   const std::function<bool()>& beforeReplace, const CodeFilter& wants, std::string* error) {
+// The read-rewrite-replace of rewriteBlocks around any of the block walks.
+template <class Walk>
+bool rewriteWith(const std::string& path, bool& changed, const std::function<bool()>& beforeReplace,
+                 std::string* error, Walk walkBlocks) {
+  using orvel::systemReason;
+  using orvel::fileStat;
+  using orvel::copyFile;
   changed = false;
   auto reason = [&](const std::string& text) {
     if (error && error->empty()) *error = text;
@@ -114,9 +123,9 @@ bool rewriteBlocks(const std::string& path, bool& changed, const BlockFn& fn,
   {
     FdBuf buf(fd);
     std::ostream out(&buf);
-    // forEachBlock fails on a read error before the end of the input, so a
+    // The walks fail on a read error before the end of the input, so a
     // file cut short by one can never be renamed over the whole one.
-    ok = forEachBlock(in, out, fn, changed, wants);
+    ok = walkBlocks(in, out, changed);
     out.flush();
     if (!buf.ok()) reason(buf.reason());  // a write failed: that is the cause, not the reading
     else if (!ok) reason("could not read the file to its end");
@@ -152,6 +161,24 @@ bool rewriteBlocks(const std::string& path, bool& changed, const BlockFn& fn,
   // A folder that cannot be flushed does not undo the rename that happened.
   (void)lumo::fsyncParentDir(path);
   return true;
+}
+
+}  // namespace
+
+namespace orvel {
+
+bool rewriteBlocks(const std::string& path, bool& changed, const BlockFn& fn,
+                   const std::function<bool()>& beforeReplace, const CodeFilter& wants, std::string* error) {
+  return rewriteWith(path, changed, beforeReplace, error, [&](std::istream& in, std::ostream& out, bool& ch) {
+    return forEachBlock(in, out, fn, ch, wants);
+  });
+}
+
+bool rewriteBlocksText(const std::string& path, bool& changed, const BlockTextFn& fn,
+                       const std::function<bool()>& beforeReplace, const CodeFilter& wants, std::string* error) {
+  return rewriteWith(path, changed, beforeReplace, error, [&](std::istream& in, std::ostream& out, bool& ch) {
+    return forEachBlockText(in, out, fn, ch, wants);
+  });
 }
 
 }  // namespace orvel
@@ -219,11 +246,14 @@ orvel::OpResult suppressAll(const std::string& path,
   }
 
   std::vector<std::string> local;
-  ClaimBlocks claim{scopes, base, local, taken};
+  ClaimBlocks claim{scopes, base, local, taken, 0, {}, {}};
   bool changed = false;
   const std::string tmp = path + ".taxilume-tmp";
-  const bool ok = orvel::rewriteBlocks(
-      path, changed, [&](const std::string& code, std::vector<std::string>& rows) { return claim(code, rows); },
+  const bool ok = orvel::rewriteBlocksText(
+      path, changed,
+      [&](const std::string& code, const std::vector<std::string_view>& rows, std::string& text) {
+        return claim(code, rows, text);
+      },
       // The new content is complete and flushed: name it in the mark before
       // it replaces P, so that a crash right after the rename leaves P
       // provably ours.

@@ -46,6 +46,11 @@ namespace orvel {
 [[nodiscard]] bool rewriteBlocks(const std::string& path, bool& changed, const BlockFn& fn,
                                  const std::function<bool()>& beforeReplace = {}, const CodeFilter& wants = {},
                                  std::string* error = nullptr);
+// The same with a walk over the rows as read (orvel::BlockTextFn), which is
+// what suppressAll uses: no row is copied unless it changes.
+[[nodiscard]] bool rewriteBlocksText(const std::string& path, bool& changed, const BlockTextFn& fn,
+                                     const std::function<bool()>& beforeReplace = {},
+                                     const CodeFilter& wants = {}, std::string* error = nullptr);
 
 }  // namespace orvel
 

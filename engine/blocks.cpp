@@ -27,11 +27,12 @@ struct BlockBuf {
   std::string bytes;
   std::vector<std::size_t> starts;
   std::size_t count() const { return starts.size(); }
-  std::string line(std::size_t i) const {
+  std::string_view view(std::size_t i) const {
     const std::size_t b = starts[i];
     const std::size_t e = (i + 1 < starts.size() ? starts[i + 1] : bytes.size()) - 1;
-    return bytes.substr(b, e - b);
+    return std::string_view(bytes).substr(b, e - b);
   }
+  std::string line(std::size_t i) const { return std::string(view(i)); }
   void add(const char* p, std::size_t n) {
     starts.push_back(bytes.size());
     bytes.append(p, n);
@@ -45,15 +46,15 @@ struct BlockBuf {
 
 // The airport code (the rule is in blocks.h) without building every row:
 // only the header and the 1302 rows are looked at.
-std::string codeOf(const BlockBuf& b) {
+std::string codeOf(const BlockBuf& b, std::vector<std::string_view>& t) {
   for (std::size_t i = 0; i < b.count(); ++i) {
     if (b.bytes.compare(b.starts[i], 4, "1302") != 0) continue;
-    std::vector<std::string> t = tok(b.line(i));
-    if (t.size() >= 3 && t[1] == "icao_code") return t[2];
+    tokView(b.view(i), t);
+    if (t.size() >= 3 && t[1] == "icao_code") return std::string(t[2]);
   }
   if (b.count()) {
-    std::vector<std::string> h = tok(b.line(0));
-    if (h.size() >= 5) return h[4];
+    tokView(b.view(0), t);
+    if (t.size() >= 5) return std::string(t[4]);
   }
   return "";
 }
@@ -147,6 +148,10 @@ class Out {
     buf_ += '\n';
     return buf_.size() < kChunk || flush();
   }
+  // The buffer itself, for a writer that appends to it directly; call
+  // flushIfFull after appending.
+  std::string& buffer() { return buf_; }
+  bool flushIfFull() { return buf_.size() < kChunk || flush(); }
   bool flush() {
     if (!buf_.empty()) o_.write(buf_.data(), static_cast<std::streamsize>(buf_.size()));
     buf_.clear();
@@ -166,13 +171,14 @@ bool forEachBlock(std::istream& in, std::ostream& out, const BlockFn& fn, bool& 
   changed = false;
   Out o(out);
   std::vector<std::string> rows;
+  std::vector<std::string_view> t;
   auto put = [&](const char* p, std::size_t n) {
     o.add(p, n);
     return o.add("\n", 1);
   };
   auto block = [&](const BlockBuf& b) {
     if (!fn) return o.add(b.bytes.data(), b.bytes.size());
-    const std::string code = codeOf(b);
+    const std::string code = codeOf(b, t);
     // Blocks nobody asked for go out as the bytes they came in as, without
     // being cut into rows: most of a world file is such blocks.
     if (wants && !wants(code)) return o.add(b.bytes.data(), b.bytes.size());
@@ -189,14 +195,45 @@ bool forEachBlock(std::istream& in, std::ostream& out, const BlockFn& fn, bool& 
   return static_cast<bool>(out);
 }
 
+bool forEachBlockText(std::istream& in, std::ostream& out, const BlockTextFn& fn, bool& changed,
+                      const CodeFilter& wants) {
+  changed = false;
+  Out o(out);
+  std::vector<std::string_view> t, views;
+  auto put = [&](const char* p, std::size_t n) {
+    o.add(p, n);
+    return o.add("\n", 1);
+  };
+  auto block = [&](const BlockBuf& b) {
+    if (!fn) return o.add(b.bytes.data(), b.bytes.size());
+    const std::string code = codeOf(b, t);
+    if (wants && !wants(code)) return o.add(b.bytes.data(), b.bytes.size());
+    views.resize(b.count());
+    for (std::size_t i = 0; i < b.count(); ++i) views[i] = b.view(i);
+    std::string& text = o.buffer();
+    const std::size_t before = text.size();
+    if (fn(code, views, text)) {
+      changed = true;
+      return o.flushIfFull();
+    }
+    text.resize(before);
+    return o.add(b.bytes.data(), b.bytes.size());
+  };
+  if (!walk(in, put, block)) return false;
+  if (!o.flush()) return false;
+  out.flush();
+  return static_cast<bool>(out);
+}
+
 bool visitBlocks(std::istream& in, const BlockVisit& fn) {
   std::vector<std::string> rows;
+  std::vector<std::string_view> t;
   auto put = [](const char*, std::size_t) { return true; };
   auto block = [&](const BlockBuf& b) {
     if (!fn) return true;
     rows.resize(b.count());
     for (std::size_t i = 0; i < b.count(); ++i) rows[i] = b.line(i);
-    return fn(codeOf(b), rows);
+    return fn(codeOf(b, t), rows);
   };
   return walk(in, put, block);
 }

@@ -18,6 +18,7 @@
 #include <istream>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace orvel {
@@ -36,6 +37,16 @@ using CodeFilter = std::function<bool(const std::string& code)>;
 
 bool forEachBlock(std::istream& in, std::ostream& out, const BlockFn& fn, bool& changed,
                   const CodeFilter& wants = {});
+
+// The same cut for a rewrite that works on the bytes as read: fn gets each
+// wanted block's rows as views (valid during the call only) and appends the
+// block's new text to `text` (each row followed by LF) and returns true when
+// it changes the block; when it returns false whatever it appended is
+// dropped and the block goes out as read. Nothing is allocated per row.
+using BlockTextFn = std::function<bool(const std::string& code, const std::vector<std::string_view>& rows,
+                                       std::string& text)>;
+bool forEachBlockText(std::istream& in, std::ostream& out, const BlockTextFn& fn, bool& changed,
+                      const CodeFilter& wants = {});
 
 // Read-only walk: the same cut without writing anything. fn returns false to
 // stop early; the walk then returns false, as it does on a read error.

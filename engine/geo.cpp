@@ -1,9 +1,13 @@
 #include "engine/geo.h"
 
+#include <charconv>
+#include <climits>
 #include <clocale>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <locale.h>
+#include <system_error>
 
 namespace orvel {
 
@@ -23,7 +27,13 @@ locale_t cLocale() {
 }  // namespace
 
 std::vector<std::string> tok(const std::string& row) {
-  std::vector<std::string> out;
+  std::vector<std::string_view> v;
+  tokView(row, v);
+  return std::vector<std::string>(v.begin(), v.end());
+}
+
+void tokView(std::string_view row, std::vector<std::string_view>& out) {
+  out.clear();
   const char* s = row.data();
   const std::size_t n = row.size();
   std::size_t i = 0;
@@ -35,42 +45,102 @@ std::vector<std::string> tok(const std::string& row) {
     out.emplace_back(s + i, j - i);
     i = j;
   }
-  return out;
 }
 
-double numC(const std::string& s) {
+namespace {
+
+// strtod on a copy that ends in NUL, for the spellings from_chars reads
+// differently: a leading '+' or blank, hexadecimal ("0x1p3"), inf and nan
+// (with a payload), and values beyond the range of a double (strtod gives
+// the rounded infinity or the underflowed value, from_chars an error).
+double slowNum(std::string_view s) {
+  char small[64];
+  std::string big;
+  const char* z;
+  if (s.size() < sizeof small) {
+    std::memcpy(small, s.data(), s.size());
+    small[s.size()] = '\0';
+    z = small;
+  } else {
+    big.assign(s);
+    z = big.c_str();
+  }
   locale_t loc = cLocale();
-  if (loc) return strtod_l(s.c_str(), nullptr, loc);
-  return std::strtod(s.c_str(), nullptr);
+  if (loc) return strtod_l(z, nullptr, loc);
+  return std::strtod(z, nullptr);
 }
 
-long intC(const std::string& s) {
-  locale_t loc = cLocale();
-  if (loc) return strtol_l(s.c_str(), nullptr, 10, loc);
-  return std::strtol(s.c_str(), nullptr, 10);
+}  // namespace
+
+// Scenery numbers are almost always plain decimals; from_chars reads those
+// without a locale and rounds them exactly as strtod does (both round
+// correctly). Everything else goes the slow way so the result never differs.
+double numC(std::string_view s) {
+  if (s.empty()) return 0;
+  const char c = s[0];
+  // A leading '+', blanks, or letters (inf, nan) are strtod's to read.
+  if (!(c == '-' || c == '.' || (c >= '0' && c <= '9'))) return slowNum(s);
+  const char* b = s.data();
+  const char* e = b + s.size();
+  for (const char* p = b; p < e && p < b + 3; ++p)
+    if (*p == 'x' || *p == 'X' || *p == 'i' || *p == 'I' || *p == 'n' || *p == 'N') return slowNum(s);
+  double v = 0;
+  const auto r = std::from_chars(b, e, v, std::chars_format::general);
+  if (r.ec == std::errc()) return v;
+  if (r.ec == std::errc::result_out_of_range) return slowNum(s);
+  return 0;  // no number at all ("-", ".", "-.e5")
 }
 
-Node parseNode(const std::vector<std::string>& t) {
+long intC(std::string_view s) {
+  if (!s.empty() && isBlank(s[0])) {
+    // Leading blanks (which no token has) are left to strtol itself.
+    const std::string z(s);
+    locale_t loc = cLocale();
+    return loc ? strtol_l(z.c_str(), nullptr, 10, loc) : std::strtol(z.c_str(), nullptr, 10);
+  }
+  const char* b = s.data();
+  const char* e = b + s.size();
+  bool neg = false;
+  if (b < e && (*b == '+' || *b == '-')) {
+    neg = *b == '-';
+    ++b;
+  }
+  if (b == e || *b < '0' || *b > '9') return 0;
+  // The digits are read without their sign so that "+5" reads as strtol
+  // reads it; a value too large for a long saturates as strtol's does.
+  unsigned long u = 0;
+  const auto r = std::from_chars(b, e, u, 10);
+  if (r.ec == std::errc::result_out_of_range) return neg ? LONG_MIN : LONG_MAX;
+  if (neg) return u > static_cast<unsigned long>(LONG_MAX) + 1 ? LONG_MIN : static_cast<long>(0 - u);
+  return u > static_cast<unsigned long>(LONG_MAX) ? LONG_MAX : static_cast<long>(u);
+}
+
+Node parseNode(const std::string_view* t, std::size_t size) {
   Node n;
-  if (t.empty()) return n;
-  const std::string& c = t[0];
+  if (size == 0) return n;
+  const std::string_view c = t[0];
   n.bezier = c == "112" || c == "114" || c == "116";
   n.ends = c == "113" || c == "114" || c == "115" || c == "116";
   n.closes = c == "113" || c == "114";
-  if (t.size() > 1) n.p.lat = numC(t[1]);
-  if (t.size() > 2) n.p.lon = numC(t[2]);
+  if (size > 1) n.p.lat = numC(t[1]);
+  if (size > 2) n.p.lon = numC(t[2]);
   std::size_t from = 3;
   if (n.bezier) {
-    if (t.size() <= 4) return n;
+    if (size <= 4) return n;
     n.ctl.lat = numC(t[3]);
     n.ctl.lon = numC(t[4]);
     from = 5;
   }
-  for (std::size_t i = from; i < t.size(); ++i) {
+  for (std::size_t i = from; i < size; ++i) {
     long v = intC(t[i]);
     if (v >= 100 && v <= 199) n.light = static_cast<int32_t>(v);
   }
   return n;
+}
+
+Node parseNode(const std::vector<std::string>& t) {
+  std::vector<std::string_view> v(t.begin(), t.end());
+  return parseNode(v.data(), v.size());
 }
 
 void bezSegment(const Node& a, const Node& b, std::vector<Pt>& out, int n) {

@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace orvel {
@@ -40,17 +41,22 @@ struct Node {
 
 // Tokens of a row, split at space, tab, LF, VT, FF and CR; no empty tokens.
 std::vector<std::string> tok(const std::string& row);
+// The same split as views into `row`, into `out` (cleared first): the form
+// for hot loops, which reuse `out` and so allocate nothing per row.
+void tokView(std::string_view row, std::vector<std::string_view>& out);
 
 // Decodes a node row; the caller guarantees >= 3 tokens and token 0 in 111..116.
 Node parseNode(const std::vector<std::string>& t);
+Node parseNode(const std::string_view* t, std::size_t n);
 
 // Appends the points after a.p up to and including b.p; a curved segment is
 // cut into n pieces (nothing is appended for n <= 0), a straight one gives b.p.
 void bezSegment(const Node& a, const Node& b, std::vector<Pt>& out, int n);
 
-// Locale-independent C conversions: the leading number, 0 when there is none.
-double numC(const std::string& s);
-long intC(const std::string& s);
+// Locale-independent C conversions: the leading number, 0 when there is none,
+// read exactly as strtod / strtol (base 10) read it in the C locale.
+double numC(std::string_view s);
+long intC(std::string_view s);
 
 // Metres in one degree of longitude at latitude lat.
 double metresPerDegLon(double lat);

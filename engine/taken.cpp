@@ -1,131 +1,28 @@
 #include "engine/taken.h"
 
-#include <cmath>
+#include <fcntl.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <charconv>
+#include <cmath>
+#include <string_view>
+#include <utility>
+
+#include "engine/lightwalk.h"
 #include "scenery/files.h"
 
 namespace orveldb {
 
-namespace {
-
-using orvel::Node;
-using orvel::Pt;
-
-constexpr int kPieces = 8;
-
-bool isNodeCode(const std::string& c) {
-  return c.size() == 3 && c[0] == '1' && c[1] == '1' && c[2] >= '1' && c[2] <= '6';
-}
-
-bool takenCode(int c) { return c == 101 || c == 103 || c == 104 || c == 105; }
-
-bool samePt(const Pt& a, const Pt& b) {
-  return std::fabs(a.lat - b.lat) < 1e-9 && std::fabs(a.lon - b.lon) < 1e-9;
-}
-
-void featureRuns(const std::vector<std::vector<std::string>>& rows, const orvel::SuppressIndex& idx,
-                 std::vector<TakenRun>& out) {
-  const std::size_t n = rows.size();
-  if (n < 2) return;
-  for (const auto& t : rows)
-    if (t.size() <= 2) return;
-  std::vector<Node> nodes;
-  nodes.reserve(n);
-  for (const auto& t : rows) nodes.push_back(orvel::parseNode(t));
-
-  // Flatten into points P with a code per piece P[i] -> P[i+1].
-  std::vector<Pt> P;
-  std::vector<int> code;
-  std::vector<Pt> seg;
-  int carried = -1;
-  for (std::size_t k = 0; k + 1 < n; ++k) {
-    const Node& nd = nodes[k];
-    if ((!nd.ends || nd.closes) && nd.light >= 100 && nd.light <= 199) carried = nd.light;
-    seg.clear();
-    seg.push_back(nd.p);
-    orvel::bezSegment(nd, nodes[k + 1], seg, kPieces);
-    for (std::size_t i = 0; i + 1 < seg.size(); ++i) {
-      P.push_back(seg[i]);
-      code.push_back(carried);
-    }
-  }
-  P.push_back(nodes[n - 1].p);
-  code.push_back(carried);
-  const std::size_t N = P.size();
-  // Nothing to take from a feature without a drawn code: skip its queries.
-  bool lit = false;
-  for (int c : code) lit = lit || takenCode(c);
-  if (!lit) return;
-
-  const std::size_t pieces = N - 1;
-  std::vector<char> inBar(pieces), takeable(pieces), netOnly(pieces), zero(pieces);
-  double total = 0, barLen = 0;
-  std::vector<Pt> mids(pieces);
-  for (std::size_t i = 0; i < pieces; ++i) {
-    const Pt& a = P[i];
-    const Pt& b = P[i + 1];
-    const double len = std::hypot((b.lat - a.lat) * orvel::kMetresPerDeg,
-                                  std::cos(a.lat * orvel::kPi / 180.0) * orvel::kMetresPerDeg * (b.lon - a.lon));
-    mids[i] = {(a.lat + b.lat) / 2, (a.lon + b.lon) / 2};
-    inBar[i] = idx.inBar(mids[i]);
-    total += len;
-    if (inBar[i]) barLen += len;
-    zero[i] = std::fabs(b.lat - a.lat) < 1e-9 && std::fabs(b.lon - a.lon) < 1e-9;
-  }
-  const bool mostlyBar = total > 0 && 2 * barLen > total;
-  for (std::size_t i = 0; i < pieces; ++i) {
-    const int ch = code[i];
-    const bool lead = idx.nearLead(mids[i]);
-    if (ch == 103 || ch == 104) takeable[i] = inBar[i];
-    else if (ch == 101 || ch == 105)
-      takeable[i] = lead || idx.nearNetwork(mids[i]) || (mostlyBar && inBar[i]);
-    netOnly[i] = !inBar[i] && !lead;
-  }
-
-  std::size_t i = 0;
-  while (i + 1 < N) {
-    if (!takenCode(code[i]) || zero[i] || !takeable[i]) {
-      ++i;
-      continue;
-    }
-    TakenRun run;
-    run.code = code[i];
-    run.networkOnly = netOnly[i];
-    run.pts.push_back(P[i]);
-    std::size_t b = N - 1;
-    for (std::size_t j = i + 1; j < N; ++j) {
-      const std::size_t pc = j - 1;
-      if (code[pc] != run.code || !takeable[pc] || static_cast<bool>(netOnly[pc]) != run.networkOnly) {
-        b = pc;
-        break;
-      }
-      if (!samePt(P[j], run.pts.back())) run.pts.push_back(P[j]);
-    }
-    if (run.pts.size() >= 2) out.push_back(std::move(run));
-    i = b > i ? b : i + 1;
-  }
-}
-
-}  // namespace
-
 std::vector<TakenRun> takenByPass(const std::vector<std::string>& rows,
                                   const orvel::SuppressScope& scope) {
-  orvel::SuppressIndex idx;
-  idx.build(scope);
+  std::vector<std::string_view> views(rows.begin(), rows.end());
   std::vector<TakenRun> out;
-  std::vector<std::vector<std::string>> feature;
-  bool open = false;
-  for (const std::string& row : rows) {
-    std::vector<std::string> t = orvel::tok(row);
-    if (!t.empty() && isNodeCode(t[0])) {
-      if (open) feature.push_back(std::move(t));
-      continue;
-    }
-    if (open) featureRuns(feature, idx, out);
-    feature.clear();
-    open = !t.empty() && t[0] == "120";
-  }
-  if (open) featureRuns(feature, idx, out);
+  int splits = 0;
+  orvel::LightWalk walk;
+  walk.walk(views, scope, nullptr, nullptr, splits, &out);
   return out;
 }
 
@@ -144,37 +41,173 @@ double round7(double x) {
 
 }  // namespace
 
-std::string takenJson(const std::string& rev, const orveldb::TakenMap& taken) {
-  nlohmann::json airports = nlohmann::json::object();
-  for (const auto& [code, runs] : taken) {
-    nlohmann::json arr = nlohmann::json::array();
-    for (const orveldb::TakenRun& r : runs) {
-      nlohmann::json pts = nlohmann::json::array();
-      for (const orvel::Pt& p : r.pts) pts.push_back({round7(p.lat), round7(p.lon)});
-      nlohmann::json o = nlohmann::json::object();
-      o["c"] = r.code;
-      if (r.networkOnly) o["f"] = 1;
-      o["p"] = std::move(pts);
-      arr.push_back(std::move(o));
-    }
-    airports[code] = std::move(arr);
+namespace {
+
+// A number as the record has always spelled it (the JSON library's layout:
+// fixed notation with at least one decimal between 1e-4 and 1e15, else
+// d.ddde+XX with two exponent digits at least) but with the shortest digits
+// that read back to the same double, which to_chars gives.
+void appendNumber(std::string& out, double x) {
+  if (!std::isfinite(x)) {
+    out += "null";
+    return;
   }
-  nlohmann::json j = nlohmann::json::object();
-  j["airports"] = std::move(airports);
-  j["rev"] = rev;
-  // dumpJson escapes bytes that are not UTF-8 reversibly and never throws;
-  // its keys come out sorted by byte because json objects are std::map.
-  return dumpJson(j, -1);
+  if (x == 0) {
+    out += std::signbit(x) ? "-0.0" : "0.0";
+    return;
+  }
+  char sci[40];
+  const auto r = std::to_chars(sci, sci + sizeof sci, x, std::chars_format::scientific);
+  const char* p = sci;
+  if (*p == '-') {
+    out += '-';
+    ++p;
+  }
+  char digits[24];
+  int k = 0;
+  for (; p < r.ptr && *p != 'e'; ++p)
+    if (*p != '.') digits[k++] = *p;
+  int e = 0;
+  std::from_chars(p + 1 + (p[1] == '+'), r.ptr, e);
+  const int n = e + 1;  // where the point goes, counted from the first digit
+  constexpr int kMinExp = -4, kMaxExp = 15;
+  if (k <= n && n <= kMaxExp) {
+    out.append(digits, static_cast<std::size_t>(k));
+    out.append(static_cast<std::size_t>(n - k), '0');
+    out += ".0";
+  } else if (0 < n && n <= kMaxExp) {
+    out.append(digits, static_cast<std::size_t>(n));
+    out += '.';
+    out.append(digits + n, static_cast<std::size_t>(k - n));
+  } else if (kMinExp < n && n <= 0) {
+    out += "0.";
+    out.append(static_cast<std::size_t>(-n), '0');
+    out.append(digits, static_cast<std::size_t>(k));
+  } else {
+    out += digits[0];
+    if (k > 1) {
+      out += '.';
+      out.append(digits + 1, static_cast<std::size_t>(k - 1));
+    }
+    int x10 = n - 1;
+    out += 'e';
+    out += x10 < 0 ? '-' : '+';
+    if (x10 < 0) x10 = -x10;
+    if (x10 < 10) out += '0';
+    out += std::to_string(x10);
+  }
+}
+
+// A JSON string of text already made reversible (textForJson), escaped by
+// the JSON library, which never fails on such text.
+std::string jsonString(const std::string& text) {
+  return nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+// Written directly rather than through a JSON value: a world-scale record
+// holds tens of thousands of runs, and building the value costs far more
+// than the text. Keys come in byte order of their written form, as a JSON
+// object keeps them.
+template <class Flush>
+void takenText(const std::string& rev, const orveldb::TakenMap& taken, std::string& out, Flush flush) {
+  std::vector<std::pair<std::string, const std::vector<orveldb::TakenRun>*>> airports;
+  airports.reserve(taken.size());
+  for (const auto& [code, runs] : taken) airports.emplace_back(textForJson(code), &runs);
+  std::sort(airports.begin(), airports.end(),
+            [](const auto& a, const auto& b) { return a.first < b.first; });
+  if (out.capacity() < (1u << 20)) out.reserve((1u << 20) + 4096);
+  out += "{\"airports\":{";
+  for (std::size_t i = 0; i < airports.size(); ++i) {
+    if (i) out += ',';
+    out += jsonString(airports[i].first);
+    out += ":[";
+    const std::vector<orveldb::TakenRun>& runs = *airports[i].second;
+    for (std::size_t j = 0; j < runs.size(); ++j) {
+      const orveldb::TakenRun& r = runs[j];
+      if (j) out += ',';
+      out += "{\"c\":";
+      out += std::to_string(r.code);
+      if (r.networkOnly) out += ",\"f\":1";
+      out += ",\"p\":[";
+      for (std::size_t k = 0; k < r.pts.size(); ++k) {
+        if (k) out += ',';
+        out += '[';
+        appendNumber(out, round7(r.pts[k].lat));
+        out += ',';
+        appendNumber(out, round7(r.pts[k].lon));
+        out += ']';
+      }
+      out += "]}";
+      // A world-scale record runs to a hundred megabytes: the writer takes
+      // it piece by piece rather than whole.
+      if (out.size() >= (1u << 20)) flush(out);
+    }
+    out += ']';
+  }
+  out += "},\"rev\":";
+  out += jsonString(textForJson(rev));
+  out += '}';
+  flush(out);
+}
+
+}  // namespace
+
+std::string takenJson(const std::string& rev, const orveldb::TakenMap& taken) {
+  // Sized up front: growing a string of many megabytes copies it over and
+  // over and touches fresh memory each time.
+  std::size_t estimate = 64;
+  for (const auto& [code, runs] : taken) {
+    estimate += code.size() + 8;
+    for (const orveldb::TakenRun& r : runs) estimate += 24 + r.pts.size() * 26;
+  }
+  std::string all;
+  all.reserve(estimate);
+  // Whole text wanted: the pieces simply stay where they are.
+  takenText(rev, taken, all, [](std::string&) {});
+  return all;
 }
 
 bool writeTaken(const std::string& dir, const std::string& rev, const orveldb::TakenMap& taken,
                 std::string* err) {
+  // The replace of writeFileOver, fed piece by piece: beside the record,
+  // flushed to disk, then renamed over it, then the folder flushed.
   const std::string path = dir + "/tlm_taken.json";
-  if (!writeFileOver(path, takenJson(rev, taken))) {
-    if (err) *err = "could not write " + path;
-    return false;
+  const std::string part = path + ".taxilume-part";
+  const int fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  bool ok = fd >= 0;
+  std::string reason = ok ? std::string() : orvel::systemReason();
+  // The first failing call names the cause.
+  auto failed = [&] {
+    if (reason.empty()) reason = orvel::systemReason();
+    ok = false;
+  };
+  if (ok) {
+    std::string piece;
+    takenText(rev, taken, piece, [&](std::string& p) {
+      const char* q = p.data();
+      std::size_t n = p.size();
+      while (ok && n > 0) {
+        const ssize_t w = ::write(fd, q, n);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) {
+          failed();
+        } else {
+          q += w;
+          n -= static_cast<std::size_t>(w);
+        }
+      }
+      p.clear();
+    });
+    if (ok && ::fsync(fd) != 0) failed();
+    if (::close(fd) != 0 && ok) failed();
+    if (ok && std::rename(part.c_str(), path.c_str()) != 0) failed();
+    if (!ok)
+      ::unlink(part.c_str());
+    else
+      (void)fsyncParentDir(path);  // the rename has happened; a folder that cannot be flushed does not undo it
   }
-  return true;
+  if (!ok && err) *err = "could not write " + path + " (" + reason + ")";
+  return ok;
 }
 
 }  // namespace lumo

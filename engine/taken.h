@@ -41,7 +41,8 @@ namespace lumo {
 std::string takenJson(const std::string& rev, const orveldb::TakenMap& taken);
 
 // Replaces dir + "/tlm_taken.json" with takenJson(rev, taken) through the
-// crash-safe replace (temporary beside it, fsync, rename, folder fsync).
+// crash-safe replace (temporary beside it, fsync, rename, folder fsync),
+// written piece by piece so the whole text is never held in memory.
 bool writeTaken(const std::string& dir, const std::string& rev, const orveldb::TakenMap& taken,
                 std::string* err = nullptr);
 

@@ -4,8 +4,12 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <thread>
+#include <vector>
 
 namespace net {
 
@@ -19,6 +23,9 @@ std::mutex g_curlMtx;
 std::once_flag g_curlOnce;
 
 namespace {
+
+bool fetchOn(CURL* h, const std::string& host, int port, const std::string& path, std::string& out,
+             int& status, const Limits& limits);
 
 struct Sink {
   std::string* out;
@@ -39,38 +46,61 @@ size_t writeCb(char* data, size_t size, size_t count, void* user) {
   return n;
 }
 
-CURLcode request(const std::string& theUrl, std::string& out, int& status, bool fresh,
+CURLcode request(CURL* h, const std::string& theUrl, std::string& out, int& status, bool fresh,
                  const Limits& limits, bool& capped) {
   out.clear();
   Sink sink{&out, limits.maxBody};
-  curl_easy_reset(g_curl);  // options go back to the defaults; the connection cache stays
-  curl_easy_setopt(g_curl, CURLOPT_URL, theUrl.c_str());
-  curl_easy_setopt(g_curl, CURLOPT_WRITEFUNCTION, writeCb);
-  curl_easy_setopt(g_curl, CURLOPT_WRITEDATA, &sink);
-  curl_easy_setopt(g_curl, CURLOPT_USERAGENT, "Taxilume/1.0");
-  curl_easy_setopt(g_curl, CURLOPT_CONNECTTIMEOUT, limits.connectSecs);
-  curl_easy_setopt(g_curl, CURLOPT_TIMEOUT, limits.totalSecs);
+  curl_easy_reset(h);  // options go back to the defaults; the connection cache stays
+  curl_easy_setopt(h, CURLOPT_URL, theUrl.c_str());
+  curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, writeCb);
+  curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);
+  curl_easy_setopt(h, CURLOPT_USERAGENT, "Taxilume/1.0");
+  curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, limits.connectSecs);
+  curl_easy_setopt(h, CURLOPT_TIMEOUT, limits.totalSecs);
   if (limits.lowSpeedBytes > 0 && limits.lowSpeedSecs > 0) {
-    curl_easy_setopt(g_curl, CURLOPT_LOW_SPEED_LIMIT, limits.lowSpeedBytes);
-    curl_easy_setopt(g_curl, CURLOPT_LOW_SPEED_TIME, limits.lowSpeedSecs);
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, limits.lowSpeedBytes);
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, limits.lowSpeedSecs);
   }
-  curl_easy_setopt(g_curl, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(g_curl, CURLOPT_TCP_KEEPALIVE, 1L);
-  curl_easy_setopt(g_curl, CURLOPT_ACCEPT_ENCODING, "");
+  curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(h, CURLOPT_TCP_KEEPALIVE, 1L);
+  curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
   // An announced length over the cap is refused before any body arrives.
-  curl_easy_setopt(g_curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limits.maxBody));
-  curl_easy_setopt(g_curl, CURLOPT_PROTOCOLS_STR, "http,https");
-  if (fresh) curl_easy_setopt(g_curl, CURLOPT_FRESH_CONNECT, 1L);
+  curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limits.maxBody));
+  curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+  if (fresh) curl_easy_setopt(h, CURLOPT_FRESH_CONNECT, 1L);
 
-  CURLcode rc = curl_easy_perform(g_curl);
+  CURLcode rc = curl_easy_perform(h);
   status = 0;
   if (rc == CURLE_OK) {
     long code = 0;
-    curl_easy_getinfo(g_curl, CURLINFO_RESPONSE_CODE, &code);
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &code);
     status = static_cast<int>(code);
   }
   capped = sink.capped || rc == CURLE_FILESIZE_EXCEEDED;
   return rc;
+}
+
+// One operation on handle h: one attempt, then one on a fresh connection
+// if the transfer failed.
+bool fetchOn(CURL* h, const std::string& host, int port, const std::string& path, std::string& out,
+             int& status, const Limits& limits) {
+  const std::string theUrl = url(host, port, path);
+  if (theUrl.empty()) {
+    status = 0;
+    return false;
+  }
+  bool capped = false;
+  CURLcode rc = request(h, theUrl, out, status, false, limits, capped);
+  // A kept-alive connection the server has closed meanwhile fails the first
+  // attempt; a fresh one covers that. An over-long answer would only be
+  // over-long again.
+  if (rc != CURLE_OK && !capped) rc = request(h, theUrl, out, status, true, limits, capped);
+  if (rc != CURLE_OK) {
+    status = 0;
+    if (capped) std::string().swap(out);  // give the memory back
+    return false;
+  }
+  return status >= 200 && status <= 299;
 }
 
 }  // namespace
@@ -160,20 +190,7 @@ bool fetch(const std::string& host, int port, const std::string& path, std::stri
   if (!g_curl) g_curl = curl_easy_init();
   if (!g_curl) return false;
 
-  const std::string theUrl = url(host, port, path);
-  if (theUrl.empty()) return false;
-  bool capped = false;
-  CURLcode rc = request(theUrl, out, status, false, limits, capped);
-  // A kept-alive connection the server has closed meanwhile fails the first
-  // attempt; a fresh one covers that. An over-long answer would only be
-  // over-long again.
-  if (rc != CURLE_OK && !capped) rc = request(theUrl, out, status, true, limits, capped);
-  if (rc != CURLE_OK) {
-    status = 0;
-    if (capped) std::string().swap(out);  // give the memory back
-    return false;
-  }
-  return status >= 200 && status <= 299;
+  return fetchOn(g_curl, host, port, path, out, status, limits);
 }
 
 bool get(const std::string& host, int port, const std::string& path, std::string& out) {
@@ -191,6 +208,90 @@ bool download(const std::string& host, int port, const std::string& path, std::s
   int st = 0;
   bool ok = fetch(host, port, path, out, st, kDownloadLimits);
   if (status) *status = st;
+  return ok;
+}
+
+struct Batch::Impl {
+  std::string host;
+  int port = 0;
+  std::vector<std::string> paths;
+  struct Result {
+    bool done = false, ok = false;
+    std::string body;
+  };
+  std::vector<Result> results;
+  std::mutex mtx;
+  std::condition_variable cv;
+  std::size_t next = 0;     // the next request to send
+  std::size_t horizon = 0;  // requests below this may be sent
+  std::size_t window = 0;
+  bool stopping = false;
+  std::vector<std::thread> workers;
+
+  void work() {
+    CURL* h = curl_easy_init();
+    for (;;) {
+      std::size_t i;
+      {
+        std::unique_lock<std::mutex> lock(mtx);
+        cv.wait(lock, [&] { return stopping || next >= paths.size() || next < horizon; });
+        if (stopping || next >= paths.size()) break;
+        i = next++;
+      }
+      std::string body;
+      int status = 0;
+      const bool ok = h && fetchOn(h, host, port, paths[i], body, status, kDocumentLimits);
+      {
+        std::lock_guard<std::mutex> lock(mtx);
+        results[i].ok = ok;
+        results[i].body = std::move(body);
+        results[i].done = true;
+      }
+      cv.notify_all();
+    }
+    if (h) curl_easy_cleanup(h);
+  }
+};
+
+Batch::Batch(const std::string& host, int port, std::vector<std::string> paths, std::size_t ahead)
+    : impl_(new Impl) {
+  std::call_once(g_curlOnce, [] { curl_global_init(CURL_GLOBAL_ALL); });
+  Impl& b = *impl_;
+  b.host = host;
+  b.port = port;
+  b.paths = std::move(paths);
+  b.results.resize(b.paths.size());
+  b.window = std::max<std::size_t>(ahead, 1);
+  b.horizon = b.window;
+  const std::size_t n = std::min<std::size_t>(kPoolConnections, b.paths.size());
+  for (std::size_t i = 0; i < n; ++i) b.workers.emplace_back([&b] { b.work(); });
+}
+
+Batch::~Batch() {
+  {
+    std::lock_guard<std::mutex> lock(impl_->mtx);
+    impl_->stopping = true;
+  }
+  impl_->cv.notify_all();
+  for (std::thread& t : impl_->workers) t.join();
+}
+
+std::size_t Batch::size() const { return impl_->paths.size(); }
+
+bool Batch::take(std::size_t i, std::string& body) {
+  body.clear();
+  Impl& b = *impl_;
+  if (i >= b.paths.size()) return false;
+  std::unique_lock<std::mutex> lock(b.mtx);
+  // Taking request i lets the workers run up to `window` requests past it,
+  // so answers never pile up far ahead of the reader.
+  b.horizon = std::max(b.horizon, i + 1 + b.window);
+  b.cv.notify_all();
+  b.cv.wait(lock, [&] { return b.results[i].done; });
+  body.swap(b.results[i].body);
+  std::string().swap(b.results[i].body);
+  const bool ok = b.results[i].ok;
+  b.results[i].ok = false;
   return ok;
 }
 

@@ -36,7 +36,9 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace net {
 
@@ -86,5 +88,32 @@ std::string url(const std::string& host, int port, const std::string& path);
 // connection if the transfer failed.
 [[nodiscard]] bool fetch(const std::string& host, int port, const std::string& path, std::string& out,
            int& status, const Limits& limits);
+
+// Documents that do not wait on each other: GETs sent side by side over up
+// to kPoolConnections connections of the batch's own (the shared handle
+// above stays for everything else), in the order given, each with the
+// document limits and the retry of fetch(). The reader takes the answers in
+// any order it likes; workers run at most `ahead` requests past the last
+// one taken, so a slow reader does not gather every answer in memory.
+// Destroying the batch sends nothing more and waits for the requests under
+// way (each bounded by the document limits).
+constexpr std::size_t kPoolConnections = 8;
+
+class Batch {
+ public:
+  Batch(const std::string& host, int port, std::vector<std::string> paths, std::size_t ahead = 64);
+  ~Batch();
+  Batch(const Batch&) = delete;
+  Batch& operator=(const Batch&) = delete;
+
+  std::size_t size() const;
+  // Waits for request i and moves its body out; true as get() would be.
+  // Each request is taken once; a second take gives false and no body.
+  bool take(std::size_t i, std::string& body);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
 
 }  // namespace net

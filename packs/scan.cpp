@@ -8,6 +8,7 @@
 #include "common/text.h"
 #include "packs/choices.h"
 #include "engine/geo.h"
+#include "net/net.h"
 #include "scenery/order.h"
 #include "server/api.h"
 
@@ -138,18 +139,30 @@ PackScan scanPacks(const std::string& root, const std::string& pluginDir, const 
       row.packKey = packKeyOf(pack);
       row.icao = code;
       row.namePrefix = namePrefixOf(pack);
-      std::vector<std::string> list;
-      std::string error;
-      if (fetchPublishersFor(host, port, code, list, error)) {
-        row.publishers = std::move(list);
-        row.listKnown = true;
-      } else {
-        if (scan.note.empty()) scan.note = error;
-        say(log, "!! publishers for " + code + ": " + error);
-      }
-      classify(row, picks, dismissed);
       scan.rows.push_back(std::move(row));
     }
+  }
+
+  // The publisher lists go out side by side and are read in row order, so
+  // the rows, the note and the log come out as if asked one by one.
+  std::vector<std::string> paths;
+  paths.reserve(scan.rows.size());
+  for (const PackRow& row : scan.rows) paths.push_back(publishersQuery(row.icao));
+  net::Batch batch(host, port, std::move(paths));
+  std::string body;
+  for (std::size_t i = 0; i < scan.rows.size(); ++i) {
+    PackRow& row = scan.rows[i];
+    std::vector<std::string> list;
+    std::string error;
+    const bool answered = batch.take(i, body);
+    if (readPublishers(answered, body, host, row.icao, list, error)) {
+      row.publishers = std::move(list);
+      row.listKnown = true;
+    } else {
+      if (scan.note.empty()) scan.note = error;
+      say(log, "!! publishers for " + row.icao + ": " + error);
+    }
+    classify(row, picks, dismissed);
   }
   return scan;
 }

@@ -80,10 +80,12 @@ void chooseAirport(const std::string& file, const std::string& pack, const std::
   if (map->bars.empty() && map->lead.empty()) return;
 
   orveldb::AirportScope& entry = out.scopes[icao];
-  entry.bars = map->bars;
-  entry.lead = map->lead;
-  entry.network = map->network;
-  entry.barx = map->barx;
+  if (!shared.planning) {
+    entry.bars = map->bars;
+    entry.lead = map->lead;
+    entry.network = map->network;
+    entry.barx = map->barx;
+  }
 
   if (shared.orvelAirports.count(icao) == 0) return;
   std::string netPublisher;
@@ -95,12 +97,25 @@ void chooseAirport(const std::string& file, const std::string& pack, const std::
   }
 
   const std::string key = joinKey(icao, netPublisher);
+  if (shared.planning) {
+    if (shared.netCache.count(key) == 0 && shared.planned.emplace(key, shared.plannedPaths.size()).second)
+      shared.plannedPaths.push_back(orvelNetPath(icao, netPublisher));
+    return;
+  }
   auto cached = shared.netCache.find(key);
   if (cached == shared.netCache.end()) {
     OrvelNet net;
     std::string error;
-    if (!fetchOrvelNet(shared.host, shared.port, icao, netPublisher, net, error) && !error.empty())
-      say(log, "!! ORVEL network " + icao + ": " + error);
+    const auto planned = shared.planned.find(key);
+    bool ok;
+    if (shared.ahead && planned != shared.planned.end()) {
+      std::string body;
+      if (!shared.ahead->take(planned->second, body)) body.clear();
+      ok = readOrvelNet(body, icao, net, error);
+    } else {
+      ok = fetchOrvelNet(shared.host, shared.port, icao, netPublisher, net, error);
+    }
+    if (!ok && !error.empty()) say(log, "!! ORVEL network " + icao + ": " + error);
     // Stored whatever the outcome, so a failing network is asked once per pass.
     cached = shared.netCache.emplace(key, std::move(net)).first;
   }

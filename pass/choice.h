@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <set>
 #include <string>
 #include <unordered_map>
@@ -22,6 +23,7 @@
 
 #include "common/log.h"
 #include "engine/scope.h"
+#include "net/net.h"
 #include "packs/scan.h"
 #include "server/api.h"
 #include "server/maps.h"
@@ -51,6 +53,17 @@ struct PassShared {
   std::set<std::string> orvelPairs;     // code + kUnitSep + publisher ("" = canonical)
   std::unordered_map<std::string, OrvelNet> netCache;  // code + kUnitSep + publisher
   uint64_t hash = kSignatureStart;
+
+  // Fetching ahead. While `planning` is set, chooseAirport decides as usual
+  // but neither fetches, logs nor copies geometry: it only notes in `planned`
+  // (key -> index, in order of first need) the networks it would fetch.
+  // When `ahead` holds a batch of those requests, chooseAirport takes a
+  // planned network's answer from it instead of asking on its own; anything
+  // not planned is fetched as before.
+  bool planning = false;
+  std::unordered_map<std::string, std::size_t> planned;
+  std::vector<std::string> plannedPaths;
+  std::shared_ptr<net::Batch> ahead;
 };
 
 // What one file's airports came to; emptied before each file.

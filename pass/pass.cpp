@@ -84,6 +84,30 @@ int checkRecord(const std::string& pluginDir, int airports, const LogFn& log) {
   return failures;
 }
 
+// Works out which networks the file loop below will ask for, by running its
+// choices without fetching, and sends those requests side by side ahead of
+// it; the loop then reads the answers in its own order, so its log,
+// decisions and files are those of asking one by one. A file is assumed to
+// define every airport it would claim (true of the packs, whose airports
+// the scan read); where that guess is wrong a network is fetched that is
+// not needed, or fetched on its own when the loop asks for it.
+void planNetworks(const std::vector<std::string>& files, const Geometry& maps, const PackIndex& rows,
+                  std::set<std::string> pending, PassShared& shared) {
+  if (shared.orvelAirports.empty()) return;
+  shared.planning = true;
+  for (const std::string& file : files) {
+    if (pending.empty()) break;
+    const std::string pack = packName(file);
+    FileChoice choice;
+    for (const std::string& code : pending) chooseAirport(file, pack, code, maps, rows, shared, choice, {});
+    for (const auto& s : choice.scopes) pending.erase(s.first);
+    for (const auto& c : choice.notSuppressed) pending.erase(c);
+  }
+  shared.planning = false;
+  if (!shared.plannedPaths.empty())
+    shared.ahead = std::make_shared<net::Batch>(shared.host, shared.port, std::move(shared.plannedPaths));
+}
+
 }  // namespace
 
 PassResult applyPass(const std::string& root, const std::string& pluginDir, const Geometry& maps,
@@ -113,6 +137,8 @@ PassResult applyPass(const std::string& root, const std::string& pluginDir, cons
     }
   }
   shared.hash = kSignatureStart;
+
+  planNetworks(files, maps, rows, pending, shared);
 
   TakenMap taken;
   // Every block is tested with the engine's default tolerances.

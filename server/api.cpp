@@ -166,12 +166,20 @@ bool fetchGeometry(const std::string& host, int port, Geometry& geometry, std::s
   return true;
 }
 
+std::string publishersQuery(const std::string& icao) {
+  return "/api/scenery/publishers?icao=" + urlEncode(icao) + "&platform=xplane";
+}
+
 bool fetchPublishersFor(const std::string& host, int port, const std::string& icao,
                         std::vector<std::string>& publishers, std::string& error) {
   std::string body;
-  if (!net::get(host, port, "/api/scenery/publishers?icao=" + urlEncode(icao) + "&platform=xplane",
-                body) ||
-      body.empty()) {
+  const bool answered = net::get(host, port, publishersQuery(icao), body);
+  return readPublishers(answered, body, host, icao, publishers, error);
+}
+
+bool readPublishers(bool answered, const std::string& body, const std::string& host, const std::string& icao,
+                    std::vector<std::string>& publishers, std::string& error) {
+  if (!answered || body.empty()) {
     error = "no answer from " + host;
     return false;
   }
@@ -224,12 +232,16 @@ bool fetchOrvelAirports(const std::string& host, int port, std::set<std::string>
   return true;
 }
 
-bool fetchOrvelNet(const std::string& host, int port, const std::string& icao,
-                   const std::string& publisher, OrvelNet& net, std::string& error) {
+std::string orvelNetPath(const std::string& icao, const std::string& publisher) {
   std::string path = "/api/orvel/" + pathSegment(icao) + "/net?platform=xplane";
   if (!publisher.empty()) path += "&publisher=" + urlEncode(publisher);
+  return path;
+}
+
+bool fetchOrvelNet(const std::string& host, int port, const std::string& icao,
+                   const std::string& publisher, OrvelNet& net, std::string& error) {
   std::string body;
-  if (!net::get(host, port, path, body)) body.clear();
+  if (!net::get(host, port, orvelNetPath(icao, publisher), body)) body.clear();
   return readOrvelNet(body, icao, net, error);
 }
 

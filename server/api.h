@@ -78,6 +78,12 @@ std::string urlEncode(const std::string& s);
 // /api/scenery/publishers?icao=<icao>&platform=xplane; appends the names.
 [[nodiscard]] bool fetchPublishersFor(const std::string& host, int port, const std::string& icao,
                         std::vector<std::string>& publishers, std::string& error);
+// Its two halves, for requests sent side by side (net::Batch): the path, and
+// the reading of what came back (`answered`: the request succeeded), with
+// the same results and messages.
+std::string publishersQuery(const std::string& icao);
+bool readPublishers(bool answered, const std::string& body, const std::string& host, const std::string& icao,
+                    std::vector<std::string>& publishers, std::string& error);
 
 // /api/orvel/airports; inserts codes into `icaos` and code + kUnitSep +
 // publisher (empty for the canonical network) into `pairs`.
@@ -90,6 +96,9 @@ std::string urlEncode(const std::string& s);
 // when a fault is found stay set.
 [[nodiscard]] bool fetchOrvelNet(const std::string& host, int port, const std::string& icao,
                    const std::string& publisher, OrvelNet& net, std::string& error);
+
+// The path fetchOrvelNet asks for.
+std::string orvelNetPath(const std::string& icao, const std::string& publisher);
 
 // The reading half of fetchOrvelNet: one network answer's body, with the same
 // results and messages (an empty body is "no answer for " + icao).

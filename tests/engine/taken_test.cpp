@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <random>
 
 #include "fixture.h"
 #include "scenery/files.h"
@@ -133,6 +137,78 @@ TEST(TakenJson, CompactSortedAndRounded) {
   EXPECT_EQ(lumo::takenJson("", {}), "{\"airports\":{},\"rev\":\"\"}");
 }
 
+namespace {
+
+// The digit count of the shortest %.*e text that reads back to x.
+int shortestDigits(double x) {
+  for (int p = 0; p < 17; ++p) {
+    char b[64];
+    std::snprintf(b, sizeof b, "%.*e", p, x);
+    if (std::strtod(b, nullptr) == x) return p + 1;
+  }
+  return 17;
+}
+
+int significantDigits(const std::string& t) {
+  std::string m = t.substr(0, t.find('e'));
+  std::string d;
+  for (char c : m)
+    if (c >= '0' && c <= '9') d += c;
+  d.erase(0, d.find_first_not_of('0'));
+  if (t.find('e') == std::string::npos && m.find('.') != std::string::npos) {
+    while (!d.empty() && d.back() == '0') d.pop_back();
+  }
+  return d.empty() ? 1 : static_cast<int>(d.size());
+}
+
+}  // namespace
+
+// Every number reads back to the double it was written from, with the
+// fewest digits that do so, in the JSON library's layout wherever that
+// library found the shortest digits as well.
+TEST(TakenJson, NumbersAreShortestInTheLibrarysLayout) {
+  std::vector<double> xs = {43.680498299999996, 0.0, -0.0, 1e-7, -1e-7, 1.5e-5, 0.0001, 0.00012, 1234567.0,
+                            999999999999999.0, 1e15, 1e16, 1.25e16, 1e300, -2.5e-300, 5e-324, 0.1, 180.0,
+                            -179.9999999, 123456789012345.6};
+  std::mt19937_64 rng(7);
+  std::uniform_real_distribution<double> coord(-180, 180);
+  for (int i = 0; i < 20000; ++i) xs.push_back(std::round(coord(rng) * 1e7) / 1e7);
+  for (int i = 0; i < 2000; ++i) {
+    double d;
+    const uint64_t bits = rng();
+    std::memcpy(&d, &bits, sizeof d);
+    if (std::isfinite(d)) xs.push_back(d);
+  }
+  int sameAsLibrary = 0;
+  for (double x : xs) {
+    orveldb::TakenMap m;
+    m["A"] = {{101, {{x, 0}, {0, 0}}, false}};
+    const std::string text = lumo::takenJson("r", m);
+    const std::string head = "{\"airports\":{\"A\":[{\"c\":101,\"p\":[[";
+    ASSERT_EQ(text.compare(0, head.size(), head), 0) << text;
+    const std::string num = text.substr(head.size(), text.find(',', head.size()) - head.size());
+    const double r = std::round(x * 1e7) / 1e7, w = std::isfinite(r) ? r : x;
+    SCOPED_TRACE(num);
+    const double back = std::strtod(num.c_str(), nullptr);
+    ASSERT_EQ(std::memcmp(&back, &w, sizeof w), 0);
+    ASSERT_EQ(significantDigits(num), shortestDigits(w));
+    const std::string lib = nlohmann::json(w).dump();
+    if (significantDigits(lib) == significantDigits(num)) {
+      // Of two shortest texts the library may pick the one further off;
+      // the layout must be the same all the same.
+      std::string a = num, b = lib;
+      for (char& c : a) c = std::isdigit(static_cast<unsigned char>(c)) ? 'd' : c;
+      for (char& c : b) c = std::isdigit(static_cast<unsigned char>(c)) ? 'd' : c;
+      ASSERT_EQ(a, b) << lib;
+      sameAsLibrary += num == lib;
+    }
+  }
+  EXPECT_GT(sameAsLibrary, 15000);
+  orveldb::TakenMap m;
+  m["LFPG"] = {{101, {{43.6804983, 1}, {2, 3}}, false}};
+  EXPECT_NE(lumo::takenJson("r", m).find("[43.6804983,1.0]"), std::string::npos);
+}
+
 // A code that is not UTF-8 must neither throw nor vanish: it is written with
 // the reversible byte escape and reads back to the same bytes.
 TEST(TakenJson, CodesThatAreNotUtf8StayDistinctAndReversible) {
@@ -160,6 +236,15 @@ TEST(WriteTaken, ReplacesTheRecordWholeOrNotAtAll) {
   EXPECT_EQ(tl::readFile(path), lumo::takenJson("rev-7", m));
   for (const auto& e : std::filesystem::directory_iterator(dir.path()))
     EXPECT_EQ(e.path().filename(), "tlm_taken.json");  // no temporary left behind
+
+  // A record of several megabytes goes out in pieces and comes out whole.
+  for (int a = 0; a < 300; ++a)
+    for (int r = 0; r < 120; ++r)
+      m["A" + std::to_string(a)].push_back({103, {{48.1 + r * 1e-4, 17.2}, {48.2, 17.3 + a * 1e-4}, {48.3, 17.4}}, r % 2 == 0});
+  ASSERT_TRUE(lumo::writeTaken(dir.path(), "rev-8", m, &err)) << err;
+  const std::string big = tl::readFile(path);
+  EXPECT_GT(big.size(), 1u << 20);
+  EXPECT_TRUE(big == lumo::takenJson("rev-8", m));
 
   EXPECT_FALSE(lumo::writeTaken(dir / "missing", "rev-7", m, &err));
   EXPECT_NE(err.find("missing/tlm_taken.json"), std::string::npos) << err;

@@ -339,4 +339,60 @@ TEST(NetGet, ThreadsTakeTurnsOnTheOneHandle) {
   EXPECT_EQ(wrong.load(), 0);
 }
 
+// A batch sends its requests side by side on its own few connections; the
+// answers, which here arrive in reverse order (earlier requests are held
+// longer), are handed out by index, failures included, with nothing left
+// behind once a batch is gone.
+TEST(NetBatch, AnswersSideBySideTakenInOrder) {
+  LocalHttp s;
+  std::atomic<int> inFlight{0}, most{0};
+  const int n = 24;
+  s.svr.Get(R"(/doc/(\d+))", [&](const httplib::Request& req, httplib::Response& res) {
+    const int i = std::stoi(req.matches[1].str());
+    const int now = ++inFlight;
+    for (int m = most.load(); now > m && !most.compare_exchange_weak(m, now);) {
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5 * (n - i)));
+    --inFlight;
+    if (i % 7 == 3) {
+      res.status = 404;
+      res.set_content("missing " + std::to_string(i), "text/plain");
+      return;
+    }
+    res.set_content("doc " + std::to_string(i), "text/plain");
+  });
+  const int port = s.start();
+  std::vector<std::string> paths;
+  for (int i = 0; i < n; ++i) paths.push_back("/doc/" + std::to_string(i));
+  {
+    net::Batch batch("127.0.0.1", port, paths, 4);
+    ASSERT_EQ(batch.size(), static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i) {
+      std::string body;
+      const bool ok = batch.take(static_cast<std::size_t>(i), body);
+      EXPECT_EQ(ok, i % 7 != 3) << i;
+      EXPECT_EQ(body, (i % 7 == 3 ? "missing " : "doc ") + std::to_string(i));
+    }
+    std::string again = "x";
+    EXPECT_FALSE(batch.take(0, again));
+    EXPECT_EQ(again, "");
+    EXPECT_FALSE(batch.take(static_cast<std::size_t>(n), again));
+  }
+  EXPECT_EQ(s.requests(), n);  // each once, 404s not retried
+  EXPECT_GT(most.load(), 1);
+  EXPECT_LE(most.load(), static_cast<int>(net::kPoolConnections));
+  EXPECT_LE(s.connections(), static_cast<int>(net::kPoolConnections));
+
+  // A batch dropped before its answers were read sends nothing more.
+  s.svr.Get("/slow", [](const httplib::Request&, httplib::Response& res) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    res.set_content("s", "text/plain");
+  });
+  const int before = s.requests();
+  {
+    net::Batch dropped("127.0.0.1", port, std::vector<std::string>(200, "/slow"), 8);
+  }
+  EXPECT_LE(s.requests() - before, static_cast<int>(net::kPoolConnections));
+}
+
 }  // namespace

@@ -232,11 +232,17 @@ TEST(Pass, GlobalFileNetworksWhileTheServerMisbehaves) {
        {"!! ORVEL network LZIB: LZIB: no network geometry",
         "   LZIB: ORVEL network 0 edge(s) [canonical] - its taxiway centreline lights go with the pass"},
        {"lowi-1", "bare"}},
+      // The networks a pass needs are asked for side by side before its
+      // first file: a server that goes away once the first one is applied
+      // has answered them all already, and the pass goes on with both.
       {"server goes down after the first network",
        {},
        [](World& w, const std::string& line) {
          if (line.rfind("   LOWI: ORVEL network", 0) == 0) w.server.stop();
        },
+       {}, {"lowi-1", "lzib-1"}},
+      {"a network answer over the size cap is no answer",
+       [](World& w) { w.serveFile("orvel/LZIB/net.json", std::string(40u << 20, ' ')); }, {},
        {"!! ORVEL network LZIB: no answer for LZIB"}, {"lowi-1"}},
   };
 

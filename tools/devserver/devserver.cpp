@@ -59,6 +59,7 @@ struct Server::Impl {
   std::string folder;
   int port = 0;
   std::atomic<bool> ended{false};
+  std::atomic<int> delayMs{0};
 
   mutable std::mutex mtx;
   int requests = 0;
@@ -157,6 +158,10 @@ bool Server::start(const std::string& folder, int port, std::string& error) {
   // stop() waits until idle kept-alive connections time out; a short idle
   // time keeps stopping quick (the launcher reconnects when it must).
   im->svr.set_keep_alive_timeout(1);
+  // A kept-alive connection holds one of the library's worker threads; the
+  // launcher's shared connection plus its side-by-side ones must not
+  // outnumber them, or one waits for another's idle time to run out.
+  im->svr.new_task_queue = [] { return new httplib::ThreadPool(24); };
   // Headers and body go out in separate writes; without this each answer
   // waits for the client's delayed acknowledgement.
   im->svr.set_tcp_nodelay(true);
@@ -167,10 +172,14 @@ bool Server::start(const std::string& folder, int port, std::string& error) {
     setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
   });
   im->svr.set_pre_routing_handler([im](const httplib::Request& req, httplib::Response&) {
-    std::lock_guard<std::mutex> lock(im->mtx);
-    ++im->requests;
-    im->conns.insert({req.remote_addr, req.remote_port});
-    im->log.push_back(req.target);
+    {
+      std::lock_guard<std::mutex> lock(im->mtx);
+      ++im->requests;
+      im->conns.insert({req.remote_addr, req.remote_port});
+      im->log.push_back(req.target);
+    }
+    const int delay = im->delayMs.load();
+    if (delay > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delay));
     return httplib::Server::HandlerResponse::Unhandled;
   });
   im->svr.Get(".*", [im](const httplib::Request& req, httplib::Response& res) { im->answer(req, res); });
@@ -202,6 +211,8 @@ bool Server::start(const std::string& folder, int port, std::string& error) {
 }
 
 int Server::port() const { return impl_->thread.joinable() ? impl_->port : 0; }
+
+void Server::setDelayMs(int ms) { impl_->delayMs = ms; }
 
 void Server::stop() {
   if (!impl_->thread.joinable()) return;

@@ -62,6 +62,9 @@ class Server {
   bool start(const std::string& folder, int port, std::string& error);
   int port() const;  // the port in use, 0 when not running
   void stop();       // idempotent
+  // Holds every answer back by `ms` milliseconds, as a server far away
+  // would (0, the default: answer at once). Call after start.
+  void setDelayMs(int ms);
 
   // What the server has seen since start or the last resetCounts.
   int requests() const;     // requests answered
