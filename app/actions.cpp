@@ -154,19 +154,23 @@ bool doSuppress() {
     g_app.say("!! " + r.error);
     return false;
   }
-  g_app.say("Suppressed " + std::to_string(r.airports) + " airport(s) across " + std::to_string(r.files) +
-            " file(s), " + std::to_string(r.exclusions) + " exclusion(s).");
+  sayPassSummary(r, false);
+  g_app.say("Verified: Taxilume scenery files have been imported.");
+  if (needPick > 0)
+    g_app.say(std::to_string(needPick) + " scenery pack(s) need a map picked - " + g_words.packList + ".");
+  return true;
+}
+
+void sayPassSummary(const lumo::PassResult& r, bool previewOnly) {
+  g_app.say((previewOnly ? "Would suppress " : "Suppressed ") + std::to_string(r.airports) + " airport(s) across " +
+            std::to_string(r.files) + " file(s), " + std::to_string(r.exclusions) + " exclusion(s).");
   if (r.ownMapPacks > 0)
     g_app.say("   " + std::to_string(r.ownMapPacks) + " add-on pack(s) from their own published map.");
   if (r.notSuppressed > 0)
     g_app.say("   " + std::to_string(r.notSuppressed) + " airport(s) not suppressed - reasons above.");
   if (r.takenRuns > 0)
-    g_app.say("   " + std::to_string(r.takenRuns) +
-              " light run(s) recorded to put back while nobody is controlling.");
-  g_app.say("Verified: Taxilume scenery files have been imported.");
-  if (needPick > 0)
-    g_app.say(std::to_string(needPick) + " scenery pack(s) need a map picked - " + g_words.packList + ".");
-  return true;
+    g_app.say("   " + std::to_string(r.takenRuns) + (previewOnly ? " light run(s) would be recorded" : " light run(s) recorded") +
+              " to put back while nobody is controlling.");
 }
 
 bool doRestore() {

@@ -9,6 +9,8 @@
 // "updating the plugin"): it installs g_app.latest and logs a failure.
 #pragma once
 
+#include "pass/pass.h"
+
 // Brings the maps up to date, undoes the previous pass and runs a new one.
 // True when a pass ran and succeeded.
 bool doSuppress();
@@ -39,3 +41,7 @@ extern LaunchWait g_launchWait;
 // scenery update replaced, and their manifest rows; the scenery itself is
 // not touched. Each failure is a "!! " line; the last line says how many went.
 void jobDeleteOldCopies();
+
+// The summary lines of a pass as a suppress logs them ("Suppressed N
+// airport(s) across ..." and its detail lines); a preview's say "would".
+void sayPassSummary(const lumo::PassResult& r, bool previewOnly);

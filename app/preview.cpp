@@ -4,6 +4,7 @@
 #include <mutex>
 #include <set>
 
+#include "app/actions.h"
 #include "app/check.h"
 #include "app/state.h"
 #include "common/text.h"
@@ -132,14 +133,7 @@ bool doPreview(const std::vector<std::string>& codes) {
     g_app.say("!! A suppress would stop: " + r.error);
     return false;
   }
-  g_app.say("Would suppress " + std::to_string(r.airports) + " airport(s) across " + std::to_string(r.files) +
-            " file(s), " + std::to_string(r.exclusions) + " exclusion(s).");
-  if (r.ownMapPacks > 0)
-    g_app.say("   " + std::to_string(r.ownMapPacks) + " add-on pack(s) from their own published map.");
-  if (r.notSuppressed > 0)
-    g_app.say("   " + std::to_string(r.notSuppressed) + " airport(s) not suppressed - reasons above.");
-  if (r.takenRuns > 0)
-    g_app.say("   " + std::to_string(r.takenRuns) + " light run(s) would be recorded to put back while nobody is controlling.");
+  sayPassSummary(r, true);
   g_app.say("Preview only: no file was written.");
   return true;
 }
