@@ -25,6 +25,7 @@
 #include "scenery/manifest.h"
 #include "scenery/restore.h"
 #include "scenery/state.h"
+#include "common/siblings.h"
 
 LaunchWait g_launchWait;
 
@@ -259,7 +260,7 @@ void jobDeleteOldCopies() {
   const std::vector<std::string> stale = lumo::staleBackups(root, pluginDir);
   int removed = 0;
   for (const std::string& path : stale) {
-    const std::string copy = path + ".taxilume-orig";
+    const std::string copy = orvel::backupOf(path);
     // The copy first: a mark left without its copy reads as not ours, while
     // a copy left without its mark would read as an unknown backup.
     if (std::remove(copy.c_str()) != 0 && errno != ENOENT) {

@@ -14,6 +14,7 @@
 #include "engine/lightwalk.h"
 #include "engine/rewrite.h"
 #include "scenery/manifest.h"
+#include "common/siblings.h"
 
 namespace {
 
@@ -108,7 +109,7 @@ bool rewriteWith(const std::string& path, bool& changed, const std::function<boo
     reason(systemReason());
     return false;
   }
-  const std::string tmp = path + ".taxilume-tmp";
+  const std::string tmp = orvel::tmpOf(path);
   struct stat st;
   const mode_t mode = ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
   int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
@@ -151,7 +152,7 @@ bool rewriteWith(const std::string& path, bool& changed, const std::function<boo
   if (std::rename(tmp.c_str(), path.c_str()) != 0) {
     reason(systemReason());
     // A rename that failed after losing P: bring the original back.
-    const std::string backup = path + ".taxilume-orig";
+    const std::string backup = orvel::backupOf(path);
     int64_t s = 0, t = 0;
     if (!fileStat(path, s, t) && fileStat(backup, s, t)) (void)copyFile(backup, path);  // the failure is reported
     ::unlink(tmp.c_str());
@@ -196,7 +197,7 @@ orvel::OpResult suppressAll(const std::string& path,
     r.message = "nothing left to claim";
     return r;
   }
-  const std::string backup = path + ".taxilume-orig";
+  const std::string backup = orvel::backupOf(path);
   const orvel::CutMark mark = manifestDir.empty() ? orvel::readCutMark(path) : orvel::ourMark(manifestDir, path);
   int64_t size = 0, mtime = 0;
   std::string why;
@@ -248,7 +249,7 @@ orvel::OpResult suppressAll(const std::string& path,
   std::vector<std::string> local;
   ClaimBlocks claim{scopes, base, local, taken, 0, {}, {}};
   bool changed = false;
-  const std::string tmp = path + ".taxilume-tmp";
+  const std::string tmp = orvel::tmpOf(path);
   const bool ok = orvel::rewriteBlocksText(
       path, changed,
       [&](const std::string& code, const std::vector<std::string_view>& rows, std::string& text) {

@@ -13,6 +13,7 @@
 
 #include "engine/lightwalk.h"
 #include "scenery/files.h"
+#include "common/siblings.h"
 
 namespace orveldb {
 
@@ -172,7 +173,7 @@ bool writeTaken(const std::string& dir, const std::string& rev, const orveldb::T
   // The replace of writeFileOver, fed piece by piece: beside the record,
   // flushed to disk, then renamed over it, then the folder flushed.
   const std::string path = dir + "/tlm_taken.json";
-  const std::string part = path + ".taxilume-part";
+  const std::string part = orvel::partOf(path);
   const int fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   bool ok = fd >= 0;
   std::string reason = ok ? std::string() : orvel::systemReason();

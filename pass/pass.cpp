@@ -16,6 +16,7 @@
 #include "scenery/order.h"
 #include "scenery/restore.h"
 #include "server/api.h"
+#include "common/siblings.h"
 
 namespace lumo {
 
@@ -60,7 +61,7 @@ int checkRecord(const std::string& pluginDir, int airports, const LogFn& log) {
     }
     int64_t size = 0, mtime = 0, bsize = 0, bmtime = 0;
     const bool exists = orvel::fileStat(f, size, mtime);
-    if (!exists && !orvel::fileStat(f + ".taxilume-orig", bsize, bmtime)) {
+    if (!exists && !orvel::fileStat(orvel::backupOf(f), bsize, bmtime)) {
       say(log, "   gone      " + f + " - the pack was uninstalled; dropping its record");
       removed = true;
       continue;

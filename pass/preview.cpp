@@ -9,6 +9,7 @@
 #include "engine/claim.h"
 #include "scenery/manifest.h"
 #include "scenery/state.h"
+#include "common/siblings.h"
 
 namespace lumo {
 
@@ -28,7 +29,7 @@ class Discard : public std::streambuf {
 // since we cut it and for a file we cut whose backup is gone.
 bool sourceOf(const std::string& file, const std::string& pluginDir, const std::set<std::string>& restored,
               std::string& source, std::string& why) {
-  const std::string backup = file + ".taxilume-orig";
+  const std::string backup = orvel::backupOf(file);
   source = file;
   if (restored.count(file)) {
     source = backup;
@@ -120,7 +121,7 @@ std::set<std::string> filesRestoreWouldPutBack(const std::string& root, const st
   std::set<std::string> out;
   for (const auto& f : work) {
     int64_t size = 0, mtime = 0;
-    if (!orvel::fileStat(f + ".taxilume-orig", size, mtime)) continue;
+    if (!orvel::fileStat(orvel::backupOf(f), size, mtime)) continue;
     const bool present = orvel::fileStat(f, size, mtime) && size > 0;
     orvel::CutMark mark = orvel::readCutMark(f);
     if (!mark.valid) mark = orvel::manifestMark(manifest, f);

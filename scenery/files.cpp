@@ -1,4 +1,5 @@
 #include "scenery/files.h"
+#include "common/siblings.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,7 +14,6 @@
 
 namespace {
 
-const char* kPart = ".taxilume-part";
 
 bool writeAll(int fd, const char* p, size_t n) {
   while (n > 0) {
@@ -148,7 +148,7 @@ bool fsyncParentDir(const std::string& path) {
 }
 
 bool writeFileOver(const std::string& path, const std::string& bytes, std::string* error) {
-  const std::string part = path + kPart;
+  const std::string part = orvel::partOf(path);
   int fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) {
     noteReason(error);
@@ -260,7 +260,7 @@ bool copyFile(const std::string& src, const std::string& dst, std::string* error
     noteReason(error);
     return false;
   }
-  const std::string part = dst + kPart;
+  const std::string part = orvel::partOf(dst);
   int out = ::open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (out < 0) {
     noteReason(error);
@@ -318,7 +318,7 @@ bool sameBytes(const std::string& a, const std::string& b) {
 
 CutMark readCutMark(const std::string& aptPath) {
   CutMark m;
-  int fd = ::open((aptPath + ".taxilume-cut").c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = ::open(orvel::markOf(aptPath).c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return m;
   char buf[256];
   ssize_t n;
@@ -362,17 +362,17 @@ bool writeMark(const std::string& aptPath, int64_t size, int64_t mtime, std::str
   std::snprintf(text, sizeof text, "%" PRId64 " %" PRId64 "\n", size, mtime);
   // Through the replace helper: a mark torn by a crash could read as a
   // different, valid but wrong mark and lock the file out of restore.
-  return lumo::writeFileOver(aptPath + ".taxilume-cut", text, error);
+  return lumo::writeFileOver(orvel::markOf(aptPath), text, error);
 }
 
 bool writeNextMark(const std::string& aptPath, int64_t nextSize, int64_t nextMtime, std::string* error) {
   char text[96];
   std::snprintf(text, sizeof text, "-1 0 next %" PRId64 " %" PRId64 "\n", nextSize, nextMtime);
-  return lumo::writeFileOver(aptPath + ".taxilume-cut", text, error);
+  return lumo::writeFileOver(orvel::markOf(aptPath), text, error);
 }
 
 bool clearCutMark(const std::string& aptPath) {
-  const std::string mark = aptPath + ".taxilume-cut";
+  const std::string mark = orvel::markOf(aptPath);
   return ::unlink(mark.c_str()) == 0 || errno == ENOENT;
 }
 
@@ -387,7 +387,7 @@ bool markSays(const CutMark& mark, const std::string& aptPath) {
 }
 
 AptState judgeFile(const std::string& aptPath, const CutMark& expected) {
-  const std::string backup = aptPath + ".taxilume-orig";
+  const std::string backup = orvel::backupOf(aptPath);
   int64_t bsize = 0, btime = 0, size = 0, mtime = 0;
   const bool haveBackup = fileStat(backup, bsize, btime);
   const bool haveFile = fileStat(aptPath, size, mtime);

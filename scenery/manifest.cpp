@@ -1,4 +1,5 @@
 #include "scenery/manifest.h"
+#include "common/siblings.h"
 
 #include <fstream>
 #include <sstream>
@@ -89,7 +90,7 @@ bool recordPass(const std::string& pluginDir, const std::string& file,
   for (const auto& code : icaos) {
     m.push_back({{"file", file},
                  {"icao", code},
-                 {"backup", file + ".taxilume-orig"},
+                 {"backup", orvel::backupOf(file)},
                  {"size", size},
                  {"mtime", mtime},
                  {"sig", sig},

@@ -1,4 +1,5 @@
 #include "scenery/order.h"
+#include "common/siblings.h"
 
 #include <sys/stat.h>
 
@@ -63,7 +64,7 @@ std::vector<std::string> aptDatFilesInOrder(const std::string& root) {
 std::vector<std::string> aptDatBackupsInOrder(const std::string& root) {
   std::vector<std::string> out;
   auto consider = [&](const std::string& p) {
-    if (exists(p + ".taxilume-orig") && !exists(p) && !contains(out, p)) out.push_back(p);
+    if (exists(orvel::backupOf(p)) && !exists(p) && !contains(out, p)) out.push_back(p);
   };
   for (const auto& p : listedAptDats(root)) consider(p);
   consider(root + kGlobalRel);

@@ -9,6 +9,7 @@
 #include "scenery/manifest.h"
 #include "scenery/order.h"
 #include "scenery/state.h"
+#include "common/siblings.h"
 
 namespace orvel {
 
@@ -25,7 +26,7 @@ bool dropFromManifest(const std::string& pluginDir, const std::string& path, std
 // The end of every restore of path: backup, then mark, then rows. Each step
 // leaves a state the next restore finishes (see the header).
 OpResult finish(const std::string& path, const std::string& pluginDir, OpResult r, const std::string& done) {
-  const std::string backup = path + ".taxilume-orig";
+  const std::string backup = orvel::backupOf(path);
   if (::unlink(backup.c_str()) != 0 && errno != ENOENT) {
     r.message = "the original is back, but its copy could not be removed (" + systemReason() + ")";
     return r;
@@ -50,7 +51,7 @@ OpResult finish(const std::string& path, const std::string& pluginDir, OpResult 
 OpResult restoreFile(const std::string& path, const std::string& pluginDir) {
   OpResult r;
   r.file = path;
-  const std::string backup = path + ".taxilume-orig";
+  const std::string backup = orvel::backupOf(path);
   CutMark mark = readCutMark(path);
   if (!mark.valid) mark = manifestMark(loadManifest(pluginDir), path);
 
@@ -104,12 +105,12 @@ int removeTransients(const std::string& pluginDir, const std::string& root, cons
   }
   std::vector<std::string> transient;
   for (const auto& p : files)
-    for (const char* suffix : {".taxilume-tmp", ".taxilume-part", ".taxilume-orig.taxilume-part",
-                               ".taxilume-cut.taxilume-part"})
+    for (const std::string& suffix : {std::string(orvel::kTmpSuffix), std::string(orvel::kPartSuffix),
+                                      orvel::partOf(orvel::kBackupSuffix), orvel::partOf(orvel::kMarkSuffix)})
       transient.push_back(p + suffix);
   if (!pluginDir.empty())
-    for (const char* name : {"/orvel_manifest.json.taxilume-part", "/tlm_taken.json.taxilume-part"})
-      transient.push_back(pluginDir + name);
+    for (const char* name : {"/orvel_manifest.json", "/tlm_taken.json"})
+      transient.push_back(orvel::partOf(pluginDir + name));
   std::set<std::string> seen;
   int removed = 0;
   for (const auto& t : transient) {

@@ -6,6 +6,7 @@
 #include "scenery/files.h"
 #include "scenery/manifest.h"
 #include "scenery/order.h"
+#include "common/siblings.h"
 
 namespace {
 
@@ -26,7 +27,7 @@ std::vector<std::string> staleBackups(const std::string& root, const std::string
   std::vector<std::string> out;
   if (!root.empty()) {
     for (const auto& p : orveldb::aptDatFilesInOrder(root)) {
-      if (!exists(p + ".taxilume-orig")) continue;
+      if (!exists(orvel::backupOf(p))) continue;
       orvel::CutMark m = orvel::readCutMark(p);
       if (m.valid && !contains(out, p) && orvel::judgeFile(p, m) == orvel::AptState::kChanged) out.push_back(p);
     }
@@ -35,7 +36,7 @@ std::vector<std::string> staleBackups(const std::string& root, const std::string
   for (const auto& row : manifest) {
     std::string f = orvel::rowText(row, "file");
     if (f.empty() || contains(out, f)) continue;
-    if (!exists(f + ".taxilume-orig") || !exists(f)) continue;
+    if (!exists(orvel::backupOf(f)) || !exists(f)) continue;
     orvel::CutMark m = orvel::readCutMark(f);
     if (!m.valid) {
       m = orvel::manifestMark(manifest, f);
@@ -49,7 +50,7 @@ std::vector<std::string> staleBackups(const std::string& root, const std::string
 void sweepOrphanBackups(const std::string& root, std::vector<std::string>& list, const LogFn& log) {
   if (root.empty()) return;
   for (const auto& p : orveldb::aptDatFilesInOrder(root)) {
-    if (contains(list, p) || !exists(p + ".taxilume-orig")) continue;
+    if (contains(list, p) || !exists(orvel::backupOf(p))) continue;
     const orvel::CutMark m = orvel::readCutMark(p);
     const orvel::AptState state = orvel::judgeFile(p, m);
     if (state == orvel::AptState::kCut || state == orvel::AptState::kMissing) {
@@ -118,7 +119,7 @@ SuppressionSummary suppressionState(const std::string& pluginDir, const std::str
   // them, or a lost manifest) are modified scenery all the same.
   if (!root.empty())
     for (const auto& p : orveldb::aptDatFilesInOrder(root))
-      if (!judged.count(p) && (exists(p + ".taxilume-orig") || exists(p + ".taxilume-cut")) && isCut(p))
+      if (!judged.count(p) && (exists(orvel::backupOf(p)) || exists(orvel::markOf(p))) && isCut(p))
         files.insert(p);
   s.files = static_cast<int>(files.size());
   s.inForce = s.files > 0;

@@ -21,6 +21,7 @@
 #include "ui/snapshot.h"
 #include "app/winrules.h"
 #include "host/paths.h"
+#include "common/siblings.h"
 
 // The rows are laid out against the main window's edges even when drawn in
 // a region of it: the left edge and width of the main window this frame.
@@ -217,7 +218,7 @@ void drawStaleCopies(const WindowSnapshot& s, const lumo::ButtonStates& b) {
   const float room = ImGui::GetContentRegionAvail().x;
   for (const std::string& p : s.staleCopies) {
     // Long paths keep both ends: the pack's folder and the file's name.
-    const std::string line = "   " + p + ".taxilume-orig";
+    const std::string line = "   " + orvel::backupOf(p);
     const std::string shown = lumo::middleEllipsis(line, room, textWidth);
     ImGui::TextColored(vec(C_MUT), "%s", shown.c_str());
     if (shown != line && ImGui::IsItemHovered()) ImGui::SetTooltip("%s", line.c_str() + 3);

@@ -1,5 +1,6 @@
 #include "cli_harness.h"
 
+#include <cstdlib>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -177,6 +178,22 @@ CliRun CliWorld::run(const std::vector<std::string>& args, const std::string& pr
   std::istringstream lines(out);
   for (std::string l; std::getline(lines, l);) result.lines.push_back(l);
   return result;
+}
+
+Preload::Preload(const char* lib) {
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  hadAsan_ = asan != nullptr;
+  asan_ = asan ? asan : "";
+  setenv("ASAN_OPTIONS", (asan_ + (asan_.empty() ? "" : ":") + "verify_asan_link_order=0").c_str(), 1);
+  setenv("LD_PRELOAD", lib, 1);
+}
+
+Preload::~Preload() {
+  unsetenv("LD_PRELOAD");
+  if (hadAsan_)
+    setenv("ASAN_OPTIONS", asan_.c_str(), 1);
+  else
+    unsetenv("ASAN_OPTIONS");
 }
 
 }  // namespace tl

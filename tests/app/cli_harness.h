@@ -63,4 +63,20 @@ class CliWorld {
   std::string error_;
 };
 
+// Preloads lib into the programs started while it lives (LD_PRELOAD), and
+// puts the environment back after. In a sanitizer build the runtime's check
+// that it comes first in the library list is switched off: a preloaded
+// shim necessarily comes before it, and the shims only pass calls on.
+class Preload {
+ public:
+  explicit Preload(const char* lib);
+  ~Preload();
+  Preload(const Preload&) = delete;
+  Preload& operator=(const Preload&) = delete;
+
+ private:
+  bool hadAsan_ = false;
+  std::string asan_;
+};
+
 }  // namespace tl

@@ -520,16 +520,18 @@ TEST(CliStopTest, SigtermNeverLeavesAnUnrecordedRewrite) {
     if (second) {
       ASSERT_EQ(w.cli({"suppress"}).status, 0);
     }
+    tl::CliRun r;
+    {
 #ifdef TL_FAILSHIM
-    // The taken record's rename waits a while, so the signal lands while the
-    // pass is still writing (the global file cut, its record not yet
-    // complete) wherever the moment is before it.
-    setenv("LD_PRELOAD", TL_FAILSHIM, 1);
-    setenv("TL_SHIM_SLOW_RENAME", "tlm_taken.json.taxilume-part:400", 1);
+      // The taken record's rename waits a while, so the signal lands while
+      // the pass is still writing (the global file cut, its record not yet
+      // complete) wherever the moment is before it.
+      const tl::Preload shim(TL_FAILSHIM);
+      setenv("TL_SHIM_SLOW_RENAME", "tlm_taken.json.taxilume-part:400", 1);
 #endif
-    const tl::CliRun r = w.cli({"suppress"}, "", moment);
-    unsetenv("LD_PRELOAD");
-    unsetenv("TL_SHIM_SLOW_RENAME");
+      r = w.cli({"suppress"}, "", moment);
+      unsetenv("TL_SHIM_SLOW_RENAME");
+    }
     EXPECT_TRUE(r.status == 143 || r.status == 0) << r.status << "\n" << r.out();
     ASSERT_TRUE(r.findPrefix(moment) >= 0 || r.out().find(moment) != std::string::npos) << r.out();
 
