@@ -35,6 +35,7 @@
 #include "app/state.h"
 #include "host/xplane.h"
 #include "ui/instance.h"
+#include "ui/previewpanel.h"
 #include "ui/probe.h"
 #include "ui/window.h"
 #include "app/winrules.h"
@@ -218,7 +219,10 @@ void installActivityCallbacks(GLFWwindow* w) {
   glfwSetCursorPosCallback(w, [](GLFWwindow*, double, double) { noteActivity(); });
   glfwSetMouseButtonCallback(w, [](GLFWwindow*, int, int, int) { noteActivity(); });
   glfwSetScrollCallback(w, [](GLFWwindow*, double, double) { noteActivity(); });
-  glfwSetKeyCallback(w, [](GLFWwindow*, int, int, int, int) { noteActivity(); });
+  glfwSetKeyCallback(w, [](GLFWwindow*, int key, int, int action, int) {
+    if (key == GLFW_KEY_ESCAPE && action == GLFW_PRESS) notePanelEscape();
+    noteActivity();
+  });
   glfwSetCharCallback(w, [](GLFWwindow*, unsigned) { noteActivity(); });
   glfwSetWindowFocusCallback(w, [](GLFWwindow*, int) { noteActivity(); });
   glfwSetCursorEnterCallback(w, [](GLFWwindow*, int) { noteActivity(); });

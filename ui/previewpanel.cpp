@@ -139,7 +139,15 @@ void drawPreviewList(bool busy) {
   ImGui::EndChild();
 }
 
+namespace {
+bool g_escapeSeen = false;  // main thread only, like the panel
+}  // namespace
+
+void notePanelEscape() { g_escapeSeen = true; }
+
 void drawAirportPanel() {
+  const bool escape = g_escapeSeen;
+  g_escapeSeen = false;
   if (!g_panel.open) return;
   const ImGuiViewport* vp = ImGui::GetMainViewport();
   if (g_panel.appearing) {
@@ -186,6 +194,6 @@ void drawAirportPanel() {
     drawPicture(p0, size);
   }
   ImGui::End();
-  if (ImGui::IsKeyPressed(ImGui::GetKeyIndex(ImGuiKey_Escape), false)) open = false;
+  if (escape || ImGui::IsKeyPressed(ImGui::GetKeyIndex(ImGuiKey_Escape), false)) open = false;
   if (!open) g_panel = Panel{};
 }

@@ -12,3 +12,8 @@
 void drawPreviewButton(bool enabled);
 void drawPreviewList(bool busy);
 void drawAirportPanel();
+
+// An Escape key press, as the window's key callback sees it. A press and its
+// release that reach the loop between two frames never show as a pressed
+// key to this ImGui version, so the panel also takes the press from here.
+void notePanelEscape();

@@ -642,8 +642,20 @@ TEST(Window, ClosingDuringSuppressLeavesNoUnrecordedRewrite) {
     ASSERT_TRUE(tl::waitForWidget(f.mapPath, changed ? "row:Scenery:modified" : "row:Scenery:original", r, kSlow))
         << f.output();
     if (changed) {
-      ASSERT_TRUE(clickWidget(x, win2, f.mapPath, "Restore originals"));
-      ASSERT_TRUE(tl::waitForWidget(f.mapPath, "Restore originals [off]", r, 3 * kSlow));
+      // The layout still moves while the start-up scan lists the packs, and
+      // a click on a disabled button does nothing: click the enabled button
+      // until the restore has put the files back (restoring twice is
+      // harmless).
+      auto original = [&] {
+        return tl::readFile(f.globalApt) == f.originalGlobal && tl::readFile(f.packApt) == f.originalPack;
+      };
+      for (int attempt = 0; attempt < 6 && !original(); ++attempt) {
+        if (tl::waitForWidget(f.mapPath, "Restore originals", r, kSlow)) {
+          ASSERT_TRUE(clickWidget(x, win2, f.mapPath, "Restore originals"));
+        }
+        for (int t = 0; t < 150 && !original(); ++t) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      }
+      ASSERT_TRUE(tl::waitForWidget(f.mapPath, "Restore originals [off]", r, 3 * kSlow)) << f.output();
     }
     EXPECT_EQ(tl::readFile(f.globalApt), f.originalGlobal);
     EXPECT_EQ(tl::readFile(f.packApt), f.originalPack);
